@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QFile>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+// The history log. Every part of the service writes through addLog(), from any thread; the
+// entries are posted to this object's thread, so no caller ever waits on file I/O.
+class CLogFile : public QObject
+{
+    Q_OBJECT
+public:
+    enum ELogMessageType {
+        LOG_TYPE_DEFAULT = 0,
+        LOG_TYPE_WARNING = 1,
+        LOG_TYPE_CRITICAL = 2,
+    };
+    Q_ENUM(ELogMessageType)
+
+    static CLogFile* getInstance(const QString& fileName, const QString& sessionName);
+    static CLogFile* getInstance();
+    ~CLogFile() override;
+
+public slots:
+    void addLogMetod(QString logStr = QString(),
+                     CLogFile::ELogMessageType type = CLogFile::LOG_TYPE_DEFAULT);
+    void addLogIntoFileOnly(QString logStr);
+
+signals:
+    void addLogSignal(QString logStr, CLogFile::ELogMessageType type);
+
+private:
+    CLogFile(const QString& fileName, const QString& sessionName);
+    QString writeEntry(const QString& logStr);
+
+    QFile file;
+    QMutex mutex;
+    QString sessionName;
+};
+
+void addLog(QString logStr, CLogFile::ELogMessageType type = CLogFile::LOG_TYPE_DEFAULT,
+            bool toConsole = false);
+void addLogIntoFileOnly(QString logStr);

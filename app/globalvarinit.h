@@ -1,0 +1,4 @@
+#pragma once
+
+// Registers the value types that cross threads in queued calls.
+void globalVarInit();

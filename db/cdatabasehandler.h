@@ -1,0 +1,40 @@
+#pragma once
+
+#include "db/dbrecords.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QVariant>
+
+// The only gateway to the SQLite database. Every public operation holds the worker's mutex for
+// its whole run; saveRegisterData runs in the database thread, everything else in the caller's.
+class CDataBaseHandler : public QObject
+{
+    Q_OBJECT
+public:
+    static CDataBaseHandler* getInstance();
+
+    bool init(const QString& fileName);
+
+    bool registerNewDevice(const DB::SDeviceRegMapDescription& device, QString& errorText);
+    bool deleteDevice(uint id);
+    bool getDeviceId(const QString& devEui, uint& id);
+    QList<DB::SDeviceRegMapDescription> getDevices(const QString& filter);
+    QStringList getRegisteredDevices();
+    int getLastFreeRegisterForPort(int port);
+
+    DB::SDbDevRegParam getRegisterParam(const QString& devEui, uint regAddr);
+    QList<DB::SDbDevRegDataInfo> getRegistersData(uint id);
+    void updateRegInfo(DB::SDbDevRegParamInfo info);
+
+    // The Modbus register image of registers [first, first + count) on a port.
+    QMap<quint16, quint16> getRegisterData(const int& port, const int& first, const int& count);
+
+public slots:
+    void saveRegisterData(DB::SDbDeviceRegDataSet regData);
+};
+
+QString regValueToString(const QString& dataType, const QVariant& value, int bitSize);
