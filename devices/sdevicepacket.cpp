@@ -1,0 +1,41 @@
+#include "devices/sdevicepacket.h"
+
+#include "devices/regsconstants.h"
+#include "devices/templatejson.h"
+
+#include <QDebug>
+#include <QJsonArray>
+
+namespace REGS {
+SDevicePacket::SDevicePacket(const QJsonObject& object)
+{
+    if (object.isEmpty())
+        return;
+    const QStringList keys = {REGS_JSON_KEY_PACKETTYPE, REGS_JSON_KEY_PACKETFIELDS};
+    if (!hasAllKeys(object, keys)) {
+        qDebug().noquote() << "[SDevicePacket] Invalid input JSON";
+        return;
+    }
+    if (hasNullValue(object, keys)) {
+        qDebug().noquote() << "[SDevicePacket] One or several values of input JSON is NULL";
+        return;
+    }
+
+    packetType = object.value(REGS_JSON_KEY_PACKETTYPE).toInt(0);
+    // Without a size no payload matches the packet, but the template stays usable.
+    const QJsonValue size = object.value(REGS_JSON_KEY_PACKETSIZE);
+    packetSize = size.isUndefined() || size.isNull() ? 0 : size.toInt(0);
+
+    const QJsonArray fieldArray = object.value(REGS_JSON_KEY_PACKETFIELDS).toArray();
+    if (fieldArray.isEmpty()) {
+        qDebug().noquote() << "[SDevicePacket] Packet fields array is empty";
+        return;
+    }
+    for (const QJsonValue& element : fieldArray) {
+        const SDevicePacketField field(element.toObject());
+        if (field.valid)
+            fields.append(field);
+    }
+    valid = !fields.isEmpty();
+}
+} // namespace REGS
