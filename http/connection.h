@@ -1,0 +1,43 @@
+#pragma once
+
+#include "http/irequesthandler.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+class QTcpSocket;
+
+namespace Http {
+
+// Serves one client socket: cuts the received bytes into requests and writes the answers back.
+class Connection : public QObject
+{
+    Q_OBJECT
+public:
+    Connection(QTcpSocket* socket, IRequestHandler* requestHandler, QObject* parent = nullptr);
+    ~Connection() override;
+
+    bool hasExpired(qint64 timeout) const;
+    bool isClosed() const;
+
+private:
+    void read();
+    void processBuffer();
+    void answer(const Request& request, const Environment& env);
+    void sendResponse(const Response& response);
+    void failAndClose(uint code, const QString& text);
+
+    QTcpSocket* m_socket;
+    IRequestHandler* m_requestHandler;
+    QByteArray m_receiveBuffer;
+    QElapsedTimer m_idleTimer;
+    // Where the search for the end of the header block resumes, so that a header block
+    // arriving in many small pieces is not searched from the start each time.
+    int m_headerSearchFrom = 0;
+    bool m_failed = false;
+};
+
+// Whether an accept-encoding value lets the answer be gzip-compressed.
+bool acceptsGzipEncoding(QString codings);
+
+} // namespace Http
