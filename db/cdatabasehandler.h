@@ -1,11 +1,13 @@
 #pragma once
 
+#include "db/cregistermirror.h"
 #include "db/dbrecords.h"
 
 #include <QMap>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
+#include <QSqlDatabase>
 #include <QStringList>
 #include <QVariant>
 
@@ -35,6 +37,19 @@ public:
 
 public slots:
     void saveRegisterData(DB::SDbDeviceRegDataSet regData);
+
+private:
+    CDataBaseHandler() = default;
+
+    QSqlDatabase connection();
+    bool failInit(const QString& message);
+    bool loadMirror(QSqlDatabase& db);
+
+    QMutex mutex;
+    QString fileName;
+    bool opened = false; // init opened the file; other threads may open connections
+    bool mirrorLoaded = false; // the mirror holds the file's rows
+    CRegisterMirror mirror;
 };
 
 QString regValueToString(const QString& dataType, const QVariant& value, int bitSize);

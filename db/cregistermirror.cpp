@@ -1,0 +1,131 @@
+#include "db/cregistermirror.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// Number of 16-bit registers a value of bitSize bits covers.
+int registerSpan(int bitSize)
+{
+    return static_cast<int>(std::ceil(bitSize * 0.0625));
+}
+} // namespace
+
+void CRegisterMirror::clear()
+{
+    rows.clear();
+    rowsByPort.clear();
+    rowsByDeviceAddr.clear();
+    idsByEui.clear();
+}
+
+void CRegisterMirror::addDevice(const QString& devEui, int id)
+{
+    QVector<int>& ids = idsByEui[devEui];
+    ids.insert(std::lower_bound(ids.begin(), ids.end(), id), id);
+}
+
+void CRegisterMirror::addRow(const SRow& row)
+{
+    rows.insert(row.rowId, row);
+    if (row.hasPort)
+        insertSorted(rowsByPort[row.port][row.regAddr], row.rowId);
+    insertSorted(rowsByDeviceAddr[qMakePair(row.device, row.regAddr)], row.rowId);
+}
+
+void CRegisterMirror::removeDevice(int id)
+{
+    removeDeviceRows(id);
+    for (auto it = idsByEui.begin(); it != idsByEui.end();) {
+        it->removeAll(id);
+        it = it->isEmpty() ? idsByEui.erase(it) : std::next(it);
+    }
+}
+
+void CRegisterMirror::removeDeviceRows(int id)
+{
+    for (auto it = rows.begin(); it != rows.end();) {
+        const SRow& row = it.value();
+        if (row.device != id) {
+            ++it;
+            continue;
+        }
+        if (row.hasPort) {
+            QMap<qint64, RowIds>& byAddr = rowsByPort[row.port];
+            byAddr[row.regAddr].removeOne(row.rowId);
+            if (byAddr.value(row.regAddr).isEmpty())
+                byAddr.remove(row.regAddr);
+        }
+        rowsByDeviceAddr.remove(qMakePair(row.device, row.regAddr));
+        it = rows.erase(it);
+    }
+}
+
+// Same rows as "UPDATE ... WHERE device = ? AND reg_addr = ?".
+void CRegisterMirror::setFullValue(int device, qint64 regAddr, const QByteArray& fullValue)
+{
+    const RowIds ids = rowsByDeviceAddr.value(qMakePair(device, regAddr));
+    for (qint64 rowId : ids)
+        rows[rowId].fullValue = fullValue;
+}
+
+// Registers [first, first + count) of a port: every requested register is present and reads 0
+// unless a row whose first register lies in the range holds a value of exactly bitSize / 8
+// bytes. Rows are applied in reg_addr, then rowid order, so a later row at the same address
+// wins, as when SQLite walks its (port, reg_addr) index.
+QMap<quint16, quint16> CRegisterMirror::registerImage(qint64 port, qint64 first, qint64 count) const
+{
+    QMap<quint16, quint16> image;
+    const qint64 last = first + count - 1;
+    for (qint64 address = first; address <= last; ++address)
+        image.insert(static_cast<quint16>(address), 0);
+
+    const auto portIt = rowsByPort.constFind(port);
+    if (portIt == rowsByPort.constEnd())
+        return image;
+    for (auto it = portIt->lowerBound(first); it != portIt->constEnd() && it.key() <= last; ++it) {
+        for (qint64 rowId : it.value())
+            writeRow(image, rows.value(rowId), last);
+    }
+    return image;
+}
+
+void CRegisterMirror::writeRow(QMap<quint16, quint16>& image, const SRow& row, qint64 last)
+{
+    const int bits = row.bitSize;
+    QByteArray bytes = row.fullValue;
+    if (bytes.size() != bits / 8)
+        return;
+    if ((bits / 8) % 2 != 0)
+        bytes.append('\0'); // a one-byte value lands in the high byte of its register
+    const auto byteAt = [&bytes](int index) -> quint16 {
+        return index < bytes.size() ? quint8(bytes.at(index)) : 0;
+    };
+    const int span = bits <= 16 ? 1 : registerSpan(bits);
+    for (int k = 0; k < span && row.regAddr + k <= last; ++k) {
+        const quint16 word = static_cast<quint16>((byteAt(2 * k) << 8) | byteAt(2 * k + 1));
+        image[static_cast<quint16>(row.regAddr + k)] = word;
+    }
+}
+
+// The first row of the device(s) with this DevEUI at this address, as
+// "SELECT * FROM dev_data WHERE device IN (...) AND reg_addr = ?" would return it.
+const CRegisterMirror::SRow* CRegisterMirror::findRow(const QString& devEui, qint64 regAddr) const
+{
+    if (devEui.isNull()) // binds as NULL, which equals nothing
+        return nullptr;
+    const auto euiIt = idsByEui.constFind(devEui);
+    if (euiIt == idsByEui.constEnd())
+        return nullptr;
+    for (int id : *euiIt) {
+        const auto rowIt = rowsByDeviceAddr.constFind(qMakePair(id, regAddr));
+        if (rowIt != rowsByDeviceAddr.constEnd() && !rowIt->isEmpty())
+            return &*rows.constFind(rowIt->first());
+    }
+    return nullptr;
+}
+
+void CRegisterMirror::insertSorted(RowIds& ids, qint64 rowId)
+{
+    ids.insert(std::lower_bound(ids.begin(), ids.end(), rowId), rowId);
+}
