@@ -1,0 +1,413 @@
+#include "server/cserverhandler.h"
+
+#include "app/clogfile.h"
+#include "app/csettings.h"
+#include "app/settingskeys.h"
+#include "server/apiconstants.h"
+#include "server/apimessages.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QThread>
+#include <QUrl>
+
+CServerHandler* CServerHandler::getInstance()
+{
+    static CServerHandler* const instance = new CServerHandler();
+    return instance;
+}
+
+CServerHandler::CServerHandler()
+    : waitingTimer(this),
+      socket(QString(), QWebSocketProtocol::Version13, this),
+      responseTimer(this),
+      pingTimer(this)
+{
+    waitingTimer.setSingleShot(true);
+    responseTimer.setSingleShot(true);
+
+    connect(&socket, &QWebSocket::connected, this, &CServerHandler::socketConnectedSlot);
+    connect(&socket, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
+    connect(
+        &socket, &QWebSocket::textMessageReceived, this, &CServerHandler::textMessageReceivedSlot);
+    connect(&responseTimer, &QTimer::timeout, this, &CServerHandler::timeoutSlot);
+    connect(
+        &waitingTimer, &QTimer::timeout, this, &CServerHandler::waitingServerResponseTimeoutSlot);
+    connect(&pingTimer, &QTimer::timeout, this, &CServerHandler::pingSlot);
+    // Queued, so tasks are always sent from the main thread's event loop, whoever asks.
+    connect(
+        this, &CServerHandler::newTask, this, &CServerHandler::newTaskSlot, Qt::QueuedConnection);
+    connect(this, &CServerHandler::changeServerStatus, this,
+        &CServerHandler::serverStatusChangedSlot, Qt::DirectConnection);
+}
+
+void CServerHandler::setTimings(const STimings& newTimings)
+{
+    timings = newTimings;
+}
+
+COMM::EServerStatus CServerHandler::getCurrentStatus() const
+{
+    return status;
+}
+
+CServerHandler::EServerPhase CServerHandler::getCurrentPhase() const
+{
+    return phase;
+}
+
+QString CServerHandler::getLastAddr() const
+{
+    QMutexLocker locker(&lastConnectionMutex);
+    return lastAddress;
+}
+
+QString CServerHandler::getLastLogin() const
+{
+    QMutexLocker locker(&lastConnectionMutex);
+    return lastLogin;
+}
+
+void CServerHandler::connectSlot(QString _origin, QString _login, QString _password)
+{
+    // A new attempt replaces whatever the old connection was waiting for.
+    keepConnected = false;
+    responseTimer.stop();
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    emit changeServerStatus(COMM::DISCONNECTED);
+
+    const QUrl url(_origin, QUrl::TolerantMode);
+    if (!url.isValid()) {
+        addLog(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [%1]").arg(_origin));
+        return;
+    }
+    {
+        QMutexLocker locker(&lastConnectionMutex);
+        lastAddress = _origin;
+        lastLogin = _login;
+        lastPassword = _password;
+    }
+    keepConnected = true;
+    socket.open(url);
+    // Gives up an attempt that neither connects nor fails (a host that never answers) and
+    // retries it; a successful connection re-arms this timer for the first ping.
+    responseTimer.start(timings.connectRetry);
+}
+
+void CServerHandler::disconnectSlot()
+{
+    keepConnected = false;
+    pingTimer.stop();
+    responseTimer.stop();
+    phase = PHASE_IDLE;
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+}
+
+void CServerHandler::reconnect()
+{
+    readSettings();
+    QString address;
+    QString login;
+    QString password;
+    {
+        QMutexLocker locker(&lastConnectionMutex);
+        address = lastAddress;
+        login = lastLogin;
+        password = lastPassword;
+    }
+    connectSlot(address, login, password);
+}
+
+void CServerHandler::readSettings()
+{
+    const QString address
+        = CSettings::readValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS, QString())
+              .toString();
+    const QString login
+        = CSettings::readValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_LOGIN, QString())
+              .toString();
+    const QString password
+        = CSettings::readValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_PASSWORD, QString())
+              .toString();
+    QMutexLocker locker(&lastConnectionMutex);
+    lastAddress = address;
+    lastLogin = login;
+    lastPassword = password;
+}
+
+void CServerHandler::saveSettings()
+{
+    QMutexLocker locker(&lastConnectionMutex);
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS, lastAddress);
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_LOGIN, lastLogin);
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_PASSWORD, lastPassword);
+}
+
+void CServerHandler::socketConnectedSlot()
+{
+    phase = PHASE_PING;
+    sendMessage(API::pingRequest());
+    emit changeServerStatus(COMM::PING_WAITING);
+    responseTimer.start(timings.firstPingAnswer);
+}
+
+void CServerHandler::socketDisconnectedSlot()
+{
+    phase = PHASE_DISCONNECTED;
+    emit changeServerStatus(COMM::DISCONNECTED);
+    // A lost or failed connection is retried unless the login was refused or the operator
+    // disconnected; a timer already running (first ping, ping answer) brings the retry sooner.
+    if (keepConnected && !responseTimer.isActive())
+        responseTimer.start(timings.connectRetry);
+}
+
+void CServerHandler::pingSlot()
+{
+    // Pings only while logged in: a ping_resp that crosses a new login would spoil it. The
+    // answer timer is not re-armed by later pings, so a silent server is noticed in time.
+    if (phase != PHASE_VERIFIED)
+        return;
+    sendMessage(API::pingRequest());
+    if (!responseTimer.isActive())
+        responseTimer.start(timings.pingAnswer);
+}
+
+void CServerHandler::timeoutSlot()
+{
+    responseTimer.stop();
+    const bool stillConnecting = socket.state() == QAbstractSocket::ConnectingState
+        || socket.state() == QAbstractSocket::HostLookupState;
+    if (stillConnecting)
+        socket.abort();
+
+    switch (phase) {
+    case PHASE_PING:
+        emit changeServerStatus(COMM::INVALID_PING);
+        break;
+    case PHASE_AUTH:
+        emit changeServerStatus(COMM::INVALID_AUTH);
+        break;
+    case PHASE_VERIFIED:
+        qDebug().noquote() << "Ping timeout, trying to reconnect server...";
+        scheduleReconnect();
+        break;
+    case PHASE_DISCONNECTED:
+        qDebug().noquote() << "Server is disconnected, trying to reconnect server...";
+        scheduleReconnect();
+        break;
+    case PHASE_IDLE:
+        break;
+    }
+}
+
+void CServerHandler::scheduleReconnect()
+{
+    QTimer::singleShot(timings.reconnectDelay, this, &CServerHandler::reconnect);
+}
+
+void CServerHandler::serverStatusChangedSlot(COMM::EServerStatus newStatus)
+{
+    status = newStatus;
+    if (newStatus == COMM::ONLINE)
+        pingTimer.start(timings.pingPeriod);
+}
+
+void CServerHandler::textMessageReceivedSlot(const QString& message)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
+    if (!document.isObject()) {
+        qDebug().noquote() << "[CServerHandler::textMessageReceivedSlot] Unknown input message "
+                              "format";
+        return;
+    }
+    switch (phase) {
+    case PHASE_PING:
+        handlePingPhaseMessage(document.object());
+        break;
+    case PHASE_AUTH:
+        handleAuthPhaseMessage(document.object());
+        break;
+    case PHASE_VERIFIED:
+        handleVerifiedPhaseMessage(document.object());
+        break;
+    case PHASE_IDLE:
+    case PHASE_DISCONNECTED:
+        break;
+    }
+}
+
+void CServerHandler::handlePingPhaseMessage(const QJsonObject& message)
+{
+    responseTimer.stop();
+    if (message.value(API::API_JSON_KEY_CMD).toString() != API::API_JSON_CMD_PINGRESP) {
+        qDebug().noquote() << "[CServerHandler::textMessageReceivedSlot] State=ping: unknown "
+                              "message[2]";
+        emit changeServerStatus(COMM::INVALID_PING);
+        return;
+    }
+    phase = PHASE_AUTH;
+    QString login;
+    QString password;
+    {
+        QMutexLocker locker(&lastConnectionMutex);
+        login = lastLogin;
+        password = lastPassword;
+    }
+    sendMessage(API::authRequest(login, password));
+    emit changeServerStatus(COMM::AUTH_WAITING);
+}
+
+void CServerHandler::handleAuthPhaseMessage(const QJsonObject& message)
+{
+    phase = PHASE_IDLE;
+    const QString prefix = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: ");
+    QString failure;
+    if (!message.contains(API::API_JSON_KEY_CMD)) {
+        failure = prefix + "unknown message[1]";
+    } else if (message.value(API::API_JSON_KEY_CMD).toString() != API::API_JSON_CMD_AUTHRESP) {
+        failure = prefix + "unknown message[2]";
+    } else if (!message.contains(API::API_JSON_KEY_STATUS)) {
+        failure = prefix + "unknown message[3]";
+    } else if (!message.value(API::API_JSON_KEY_STATUS).toBool(false)) {
+        failure = prefix
+            + QStringLiteral("unknown message[4], err[%1]")
+                  .arg(message.value(API::API_JSON_KEY_ERRSTRING).toString());
+    }
+    if (!failure.isEmpty()) {
+        qDebug().noquote() << failure;
+        // A refused login is not retried: the same credentials would be refused again.
+        keepConnected = false;
+        emit changeServerStatus(COMM::INVALID_AUTH);
+        return;
+    }
+    phase = PHASE_VERIFIED;
+    emit changeServerStatus(COMM::ONLINE);
+    saveSettings();
+}
+
+void CServerHandler::handleVerifiedPhaseMessage(const QJsonObject& message)
+{
+    if (!message.contains(API::API_JSON_KEY_CMD)) {
+        qDebug().noquote() << "[CServerHandler::textMessageReceivedSlot] State=verified: unknown "
+                              "message[1]";
+        return;
+    }
+    const QString command = message.value(API::API_JSON_KEY_CMD).toString();
+    if (command == API::API_JSON_CMD_RX) {
+        const API::SApiDeviceData packet(message);
+        if (!packet.devEui.isEmpty())
+            emit newPacketReceived(packet);
+    } else if (command == API::API_JSON_CMD_GETDEVREGINFORESP) {
+        handleDevicesListResponse(message);
+    } else if (command == API::API_JSON_CMD_GETDEVDATARESP) {
+        // The task stays in flight until its waiting time has passed.
+        const API::SApiDeviceData packet = API::chooseLastUplink(message);
+        if (packet.valid)
+            emit newPacketReceived(packet);
+    } else if (command == API::API_JSON_CMD_PINGRESP) {
+        responseTimer.stop();
+    }
+}
+
+void CServerHandler::handleDevicesListResponse(const QJsonObject& message)
+{
+    if (!taskInFlight || currentTask != TASK_GET_DEVICES_LIST) {
+        addLog("[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from "
+               "server");
+        return;
+    }
+    if (message.value(API::API_JSON_KEY_STATUS).toBool(false))
+        emit getDevicesListResp(true, API::readDevicesList(message));
+    else
+        emit getDevicesListResp(false, QList<API::SServerDeviceInfo>());
+    currentTask = TASK_GET_DEVICE_DATA;
+    waitingServerResponseTimeoutSlot();
+}
+
+bool CServerHandler::getDevicesListReq(const QStringList& appEuiList)
+{
+    if (appEuiList.isEmpty()) {
+        addLog("[CServerHandler::getDevicesList] Empty input AppEUI list! Return");
+        return false;
+    }
+    if (phase != PHASE_VERIFIED) {
+        addLog("[CServerHandler::getDevicesList] Invalid connection to server! Return");
+        return false;
+    }
+    queueTask(TASK_GET_DEVICES_LIST, API::devicesListRequest(), timings.taskQueueWait);
+    return true;
+}
+
+void CServerHandler::getDeviceLastPackets(QString devEui)
+{
+    if (devEui.isEmpty()) {
+        addLog("[CServerHandler::getDeviceLastPackets] Empty input AppEUI list! Return");
+        return;
+    }
+    if (phase != PHASE_VERIFIED) {
+        addLog("[CServerHandler::getDeviceLastPackets] Invalid connection to server! Return");
+        return;
+    }
+    queueTask(TASK_GET_DEVICE_DATA, API::deviceDataRequest(devEui), 0);
+}
+
+// Appends a task and, when no task is in flight, asks the main thread to send it. A caller in
+// another thread waits up to waitMs for the task in flight to complete; the main thread itself
+// never waits, since only it can complete a task.
+void CServerHandler::queueTask(EServerTask kind, const QString& text, int waitMs)
+{
+    {
+        QMutexLocker locker(&queueMutex);
+        taskQueue.append(qMakePair(kind, text));
+    }
+    if (QThread::currentThread() == thread())
+        waitMs = 0;
+    if (!waitingLock.tryAcquire(1, waitMs))
+        return;
+    waitingLock.release();
+    if (!taskMutex.tryLock(waitMs))
+        return;
+    taskMutex.unlock();
+    emit newTask();
+}
+
+void CServerHandler::newTaskSlot()
+{
+    QMutexLocker taskLocker(&taskMutex);
+    if (!waitingLock.tryAcquire()) {
+        qDebug().noquote() << "[CServerHandler::newTaskSlot] Waiting mutex is locked! Return";
+        return;
+    }
+    QMutexLocker queueLocker(&queueMutex);
+    if (taskQueue.isEmpty()) {
+        qDebug().noquote() << "[CServerHandler::newTaskSlot] Task queue is empty";
+        waitingLock.release();
+        return;
+    }
+    const QPair<EServerTask, QString> task = taskQueue.takeFirst();
+    queueLocker.unlock();
+
+    currentTask = task.first;
+    taskInFlight = true;
+    sendMessage(task.second);
+    waitingTimer.start(timings.taskAnswer);
+}
+
+void CServerHandler::waitingServerResponseTimeoutSlot()
+{
+    waitingTimer.stop();
+    if (taskInFlight) {
+        taskInFlight = false;
+        waitingLock.release();
+    }
+    if (currentTask == TASK_GET_DEVICES_LIST)
+        emit getDevicesListResp(false, QList<API::SServerDeviceInfo>());
+    currentTask = TASK_GET_DEVICE_DATA;
+    emit newTask();
+}
+
+void CServerHandler::sendMessage(const QString& text)
+{
+    socket.sendTextMessage(text);
+}

@@ -1,0 +1,50 @@
+#include "tests/support/cconsolecatcher.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+QMutex catcherMutex;
+QStringList caught;
+QtMessageHandler previousHandler = nullptr;
+} // namespace
+
+CConsoleCatcher::CConsoleCatcher()
+{
+    clear();
+    previousHandler = qInstallMessageHandler(&CConsoleCatcher::handle);
+}
+
+CConsoleCatcher::~CConsoleCatcher()
+{
+    qInstallMessageHandler(previousHandler);
+}
+
+QStringList CConsoleCatcher::messages() const
+{
+    QMutexLocker locker(&catcherMutex);
+    return caught;
+}
+
+int CConsoleCatcher::count(const QString& message) const
+{
+    QMutexLocker locker(&catcherMutex);
+    return caught.count(message);
+}
+
+void CConsoleCatcher::clear()
+{
+    QMutexLocker locker(&catcherMutex);
+    caught.clear();
+}
+
+void CConsoleCatcher::handle(
+    QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    {
+        QMutexLocker locker(&catcherMutex);
+        caught.append(message);
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
