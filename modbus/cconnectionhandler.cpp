@@ -1,0 +1,90 @@
+#include "modbus/cconnectionhandler.h"
+
+#include "app/clogfile.h"
+#include "db/cdatabasehandler.h"
+
+#include <QHostAddress>
+
+CConnectionHandler::CConnectionHandler(const quint16& port, QObject* parent)
+    : QTcpSocket(parent), port(port)
+{
+    setReadBufferSize(MAX_PENDING_INPUT);
+    connect(this, &CConnectionHandler::readyRead, this, &CConnectionHandler::readyReadSlot);
+    connect(this, &CConnectionHandler::disconnected, this, &CConnectionHandler::disconnectedSlot);
+}
+
+bool CConnectionHandler::setSocketDescriptor(
+    qintptr socketDescriptor, SocketState state, OpenMode openMode)
+{
+    return QAbstractSocket::setSocketDescriptor(socketDescriptor, state, openMode);
+}
+
+// Answers every complete frame in the buffer, in order, and keeps an unfinished one for later.
+// Writes never wait: Qt sends the answers as the peer takes them.
+void CConnectionHandler::readyReadSlot()
+{
+    buffer.append(readAll());
+    int consumed = 0;
+    for (;;) {
+        const CModbusProtocol::SFrame frame = CModbusProtocol::peekFrame(buffer, consumed);
+        if (frame.status == CModbusProtocol::FRAME_INCOMPLETE_HEADER) {
+            addLog("[CConnectionHandler] Incomplete packet [1]. Wait for continue...");
+            break;
+        }
+        if (frame.status == CModbusProtocol::FRAME_INCOMPLETE_BODY) {
+            addLog("[CConnectionHandler] Incomplete packet [2]. Wait for continue...");
+            break;
+        }
+        if (frame.status == CModbusProtocol::FRAME_TOO_LONG) {
+            dropConnection(QString("frame length %1").arg(frame.mbap.length));
+            return;
+        }
+        consumed += frame.size;
+        if (frame.status == CModbusProtocol::FRAME_TOO_SHORT) {
+            addLog("[CConnectionHandler] Incomplete packet [3]. Clear buffer...");
+            continue;
+        }
+        write(answerRequest(frame.mbap, frame.header));
+        if (bytesToWrite() > MAX_PENDING_OUTPUT) {
+            dropConnection(QString("%1 unsent bytes").arg(bytesToWrite()));
+            return;
+        }
+        if (consumed == buffer.size())
+            break;
+    }
+    buffer.remove(0, consumed);
+}
+
+void CConnectionHandler::disconnectedSlot()
+{
+    deleteLater();
+}
+
+QByteArray CConnectionHandler::getAnswerDataSlot(const CConnectionHandler::SModbusMBAP& mbap,
+    const CConnectionHandler::SModbusTcpPacketHeader& header,
+    const QMap<quint16, quint16>& registers)
+{
+    return CModbusProtocol::normalAnswer(mbap, header, registers);
+}
+
+QByteArray CConnectionHandler::answerRequest(
+    const SModbusMBAP& mbap, const SModbusTcpPacketHeader& header)
+{
+    const CModbusProtocol::EExceptionCode exception = CModbusProtocol::checkRequest(header);
+    if (exception != CModbusProtocol::EXCEPTION_NONE)
+        return CModbusProtocol::exceptionAnswer(mbap, header, exception);
+    const QMap<quint16, quint16> registers = CDataBaseHandler::getInstance()->getRegisterData(
+        port, header.startAddress, header.quantity);
+    return getAnswerDataSlot(mbap, header, registers);
+}
+
+void CConnectionHandler::dropConnection(const QString& reason)
+{
+    addLog(QString("WARNING: [CConnectionHandler] Connection from %1 on port [%2] dropped: %3")
+               .arg(peerAddress().toString())
+               .arg(port)
+               .arg(reason));
+    buffer.clear();
+    abort();
+    deleteLater();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "modbus/cmodbusprotocol.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QTcpSocket>
+
+// One accepted Modbus TCP connection: reassembles request frames and answers register reads from
+// the register image of its port. It deletes itself when the peer goes away.
+class CConnectionHandler : public QTcpSocket
+{
+    Q_OBJECT
+public:
+    using SModbusMBAP = CModbusProtocol::SModbusMBAP;
+    using SModbusTcpPacketHeader = CModbusProtocol::SModbusTcpPacketHeader;
+
+    // Bytes Qt may read ahead from the kernel; beyond that TCP flow control holds the peer back.
+    static const qint64 MAX_PENDING_INPUT = 64 * 1024;
+    // Answers a peer has not collected; beyond that it is not reading and is dropped.
+    static const qint64 MAX_PENDING_OUTPUT = 1024 * 1024;
+
+    explicit CConnectionHandler(const quint16& port, QObject* parent = nullptr);
+
+    bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
+        OpenMode openMode = ReadWrite) override;
+
+public slots:
+    void readyReadSlot();
+    void disconnectedSlot();
+    QByteArray getAnswerDataSlot(const CConnectionHandler::SModbusMBAP& mbap,
+        const CConnectionHandler::SModbusTcpPacketHeader& header,
+        const QMap<quint16, quint16>& registers);
+
+private:
+    QByteArray answerRequest(const SModbusMBAP& mbap, const SModbusTcpPacketHeader& header);
+    void dropConnection(const QString& reason);
+
+    quint16 port;
+    QByteArray buffer;
+};

@@ -1,0 +1,44 @@
+#include "modbus/cdevicehandler.h"
+
+#include "modbus/cconnectionhandler.h"
+
+#include <QDebug>
+
+CDeviceHandler::CDeviceHandler(const quint16& port) : QTcpServer(nullptr), port(port)
+{
+    listen(QHostAddress::Any, port);
+}
+
+const QStringList& CDeviceHandler::getDevices() const
+{
+    return devices;
+}
+
+void CDeviceHandler::appendDevice(const QString& devEui)
+{
+    if (devices.contains(devEui)) {
+        qDebug().noquote()
+            << QString("[CDeviceHandler::appendDevice] Device [%1] already exist!").arg(devEui);
+        return;
+    }
+    devices.append(devEui);
+}
+
+void CDeviceHandler::removeDevice(const QString& devEui)
+{
+    devices.removeAll(devEui);
+}
+
+// Connections are children of the listener, so closing a port also closes its connections.
+void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
+{
+    if (socketDescriptor < 1)
+        return;
+    auto* connection = new CConnectionHandler(port, this);
+    if (!connection->setSocketDescriptor(socketDescriptor)) {
+        delete connection;
+        return;
+    }
+    // Answers are single small segments; do not hold them back waiting for more.
+    connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+}
