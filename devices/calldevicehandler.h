@@ -1,0 +1,50 @@
+#pragma once
+
+#include "db/dbrecords.h"
+#include "devices/sdevicetemplate.h"
+#include "devices/sdevicetemplateinfo.h"
+#include "server/sapidevicedata.h"
+
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+class CDeviceHandler;
+
+// Knows the device templates and the configured devices, owns the Modbus listeners (one per
+// port, shared by the devices on it) and decodes the uplinks of configured devices.
+class CAllDeviceHandler : public QObject
+{
+    Q_OBJECT
+public:
+    static CAllDeviceHandler* getInstance();
+
+    QMap<QString, REGS::SDeviceTemplate> getDeviceTemplates() const;
+    QList<REGS::SDeviceTemplateInfo> getTemplateInfo() const;
+
+public slots:
+    // False when the device's port cannot be listened on; the device is then not opened.
+    bool addNewDevice(const DB::SDeviceRegMapDescription& _devInfo);
+    void removeDevice(const QString& _devEui);
+    void newPacketReceivedSlot(const API::SApiDeviceData& _devData);
+    void processDataSlot(API::SApiDeviceData _devData);
+
+signals:
+    void newDataForDevice(const QString& _devEui);
+
+protected slots:
+    void init();
+
+private:
+    CAllDeviceHandler();
+    void loadTemplateFile(const QString& folder, const QString& fileName);
+    void detachFromListener(const QString& devEui, quint16 port);
+    void saveRegisterData(const DB::SDbDeviceRegDataSet& dataSet);
+
+    QMap<QString, REGS::SDeviceTemplate> templates;
+    QMap<quint16, CDeviceHandler*> listeners;
+    QMap<QString, DB::SDeviceRegMapDescription> devices;
+    QMutex mutex; // guards listeners and devices
+};
