@@ -75,36 +75,38 @@ void CRegisterMirror::setFullValue(int device, qint64 regAddr, const QByteArray&
 // wins, as when SQLite walks its (port, reg_addr) index.
 QMap<quint16, quint16> CRegisterMirror::registerImage(qint64 port, qint64 first, qint64 count) const
 {
-    QMap<quint16, quint16> image;
-    const qint64 last = first + count - 1;
-    for (qint64 address = first; address <= last; ++address)
-        image.insert(static_cast<quint16>(address), 0);
-
+    QVector<quint16> words(static_cast<int>(count), 0);
     const auto portIt = rowsByPort.constFind(port);
-    if (portIt == rowsByPort.constEnd())
-        return image;
-    for (auto it = portIt->lowerBound(first); it != portIt->constEnd() && it.key() <= last; ++it) {
-        for (qint64 rowId : it.value())
-            writeRow(image, rows.value(rowId), last);
+    if (portIt != rowsByPort.constEnd()) {
+        const qint64 last = first + count - 1;
+        for (auto it = portIt->lowerBound(first); it != portIt->constEnd() && it.key() <= last;
+             ++it) {
+            for (qint64 rowId : it.value())
+                writeRow(words, rows.value(rowId), first);
+        }
     }
+
+    // Keys ascend until the range wraps past 65535, so most inserts go straight to the end.
+    QMap<quint16, quint16> image;
+    for (int i = 0; i < words.size(); ++i)
+        image.insert(image.constEnd(), static_cast<quint16>(first + i), words.at(i));
     return image;
 }
 
-void CRegisterMirror::writeRow(QMap<quint16, quint16>& image, const SRow& row, qint64 last)
+void CRegisterMirror::writeRow(QVector<quint16>& words, const SRow& row, qint64 first)
 {
     const int bits = row.bitSize;
-    QByteArray bytes = row.fullValue;
+    const QByteArray& bytes = row.fullValue;
     if (bytes.size() != bits / 8)
         return;
-    if ((bits / 8) % 2 != 0)
-        bytes.append('\0'); // a one-byte value lands in the high byte of its register
+    // A missing byte reads 0, so a one-byte value lands in the high byte of its register.
     const auto byteAt = [&bytes](int index) -> quint16 {
         return index < bytes.size() ? quint8(bytes.at(index)) : 0;
     };
     const int span = bits <= 16 ? 1 : registerSpan(bits);
-    for (int k = 0; k < span && row.regAddr + k <= last; ++k) {
+    for (int k = 0; k < span && row.regAddr + k - first < words.size(); ++k) {
         const quint16 word = static_cast<quint16>((byteAt(2 * k) << 8) | byteAt(2 * k + 1));
-        image[static_cast<quint16>(row.regAddr + k)] = word;
+        words[static_cast<int>(row.regAddr + k - first)] = word;
     }
 }
 

@@ -42,7 +42,7 @@ private:
     using RowIds = QVector<qint64>; // ascending, the order in which SQLite returns the rows
 
     static void insertSorted(RowIds& ids, qint64 rowId);
-    static void writeRow(QMap<quint16, quint16>& image, const SRow& row, qint64 last);
+    static void writeRow(QVector<quint16>& words, const SRow& row, qint64 first);
 
     QHash<qint64, SRow> rows; // by rowid
     QHash<qint64, QMap<qint64, RowIds>> rowsByPort; // port -> reg_addr -> rows
