@@ -270,14 +270,9 @@ void TestDataBaseHandler::failedWritesRollBack()
             "BEGIN SELECT RAISE(ABORT, 'injected'); END;");
     db->saveRegisterData(dataSet("f000000000000001", 4240, {{0, "1111"}, {1, "dead"}}));
     execute("DROP TRIGGER fail_update;");
-    QTRY_VERIFY(logged("    Set: deviceId["
-        + QString::number(select("SELECT device FROM devices "
-                                 "WHERE dev_eui="
-                                 "'f000000000000001'")
-                              .value(0)
-                              .value(0)
-                              .toInt())
-        + "], regAddr[4241]"));
+    uint id = 0;
+    QVERIFY(db->getDeviceId("f000000000000001", id));
+    QTRY_VERIFY(logged(QStringLiteral("    Set: deviceId[%1], regAddr[4241]").arg(id)));
     QCOMPARE(select("SELECT full_value FROM dev_data WHERE port=1250 ORDER BY reg_addr"),
         (QList<QVariantList> {{"0001"}, {"0002"}, {QVariant(QVariant::String)}}));
     QCOMPARE(db->getRegisterData(1250, 4240, 2), (Image {{4240, 1}, {4241, 2}}));
