@@ -135,8 +135,8 @@ void Server::incomingConnection(qintptr socketDescriptor)
 
     if (m_https) {
         auto* sslSocket = static_cast<QSslSocket*>(socket);
-        // TLS 1.2 or later only: the framework's "secure protocols" still admit TLS 1.0 and 1.1.
-        sslSocket->setProtocol(QSsl::TlsV1_2OrLater);
+        // Older protocols than TLS 1.2 find no usable suite in the filtered cipher list.
+        sslSocket->setProtocol(QSsl::SecureProtocols);
         sslSocket->setPrivateKey(m_key);
         sslSocket->setLocalCertificateChain(m_certificates);
         sslSocket->setPeerVerifyMode(QSslSocket::VerifyNone);
