@@ -53,6 +53,9 @@ void CConnectionHandler::readyReadSlot()
             break;
     }
     buffer.remove(0, consumed);
+    // Hand the answers to the kernel now rather than on the next event-loop pass; this never
+    // blocks, whatever the kernel cannot take stays queued.
+    flush();
 }
 
 void CConnectionHandler::disconnectedSlot()

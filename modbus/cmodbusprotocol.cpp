@@ -78,8 +78,14 @@ QByteArray CModbusProtocol::normalAnswer(const SModbusMBAP& mbap,
     QByteArray answer
         = answerHead(mbap, header, static_cast<quint16>(byteCount + 3), header.functionCode);
     answer.append(static_cast<char>(byteCount & 0xff));
-    for (const quint16 value : registers)
-        appendWord(answer, value);
+    // Written in place: an answer of 125 registers is built for every read, so it must be cheap.
+    const int dataStart = answer.size();
+    answer.resize(dataStart + byteCount);
+    char* data = answer.data() + dataStart;
+    for (const quint16 value : registers) {
+        qToBigEndian<quint16>(value, data);
+        data += 2;
+    }
     return answer;
 }
 
