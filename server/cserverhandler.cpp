@@ -18,11 +18,7 @@ CServerHandler* CServerHandler::getInstance()
     return instance;
 }
 
-CServerHandler::CServerHandler()
-    : waitingTimer(this),
-      socket(QString(), QWebSocketProtocol::Version13, this),
-      responseTimer(this),
-      pingTimer(this)
+CServerHandler::CServerHandler() : socket(QString(), QWebSocketProtocol::Version13)
 {
     waitingTimer.setSingleShot(true);
     responseTimer.setSingleShot(true);
@@ -40,6 +36,12 @@ CServerHandler::CServerHandler()
         this, &CServerHandler::newTask, this, &CServerHandler::newTaskSlot, Qt::QueuedConnection);
     connect(this, &CServerHandler::changeServerStatus, this,
         &CServerHandler::serverStatusChangedSlot, Qt::DirectConnection);
+}
+
+CServerHandler::~CServerHandler()
+{
+    // The socket reports its closing while it is destroyed, after the timers are gone.
+    disconnect(&socket, nullptr, this, nullptr);
 }
 
 void CServerHandler::setTimings(const STimings& newTimings)

@@ -47,6 +47,7 @@ public:
     static CServerHandler* getInstance();
     // Production code uses getInstance(); tests create instances of their own.
     CServerHandler();
+    ~CServerHandler() override;
 
     // Main thread, before the first connection.
     void setTimings(const STimings& newTimings);
