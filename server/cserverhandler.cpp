@@ -140,10 +140,18 @@ void CServerHandler::readSettings()
 
 void CServerHandler::saveSettings()
 {
-    QMutexLocker locker(&lastConnectionMutex);
-    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS, lastAddress);
-    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_LOGIN, lastLogin);
-    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_PASSWORD, lastPassword);
+    QString address;
+    QString login;
+    QString password;
+    {
+        QMutexLocker locker(&lastConnectionMutex);
+        address = lastAddress;
+        login = lastLogin;
+        password = lastPassword;
+    }
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS, address);
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_LOGIN, login);
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_PASSWORD, password);
 }
 
 void CServerHandler::socketConnectedSlot()
@@ -314,7 +322,7 @@ void CServerHandler::handleVerifiedPhaseMessage(const QJsonObject& message)
 
 void CServerHandler::handleDevicesListResponse(const QJsonObject& message)
 {
-    if (!taskInFlight || currentTask != TASK_GET_DEVICES_LIST) {
+    if (currentTask != TASK_GET_DEVICES_LIST) {
         addLog("[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from "
                "server");
         return;
