@@ -3,6 +3,7 @@
 #include "modbus/cconnectionhandler.h"
 
 #include <QDebug>
+#include <unistd.h>
 
 CDeviceHandler::CDeviceHandler(const quint16& port) : QTcpServer(nullptr), port(port)
 {
@@ -37,6 +38,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     auto* connection = new CConnectionHandler(port, this);
     if (!connection->setSocketDescriptor(socketDescriptor)) {
         delete connection;
+        ::close(static_cast<int>(socketDescriptor)); // nobody else owns the accepted socket
         return;
     }
     // Answers are single small segments; do not hold them back waiting for more.

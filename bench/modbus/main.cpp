@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -166,7 +167,10 @@ int main(int argc, char* argv[])
         QString::number(DEFAULT_ROUNDS));
     parser.addOptions({binaryOption, secondsOption, roundsOption});
     parser.process(app);
-    const QString binary = parser.value(binaryOption);
+    // The service runs in another working directory, so a relative path must be resolved here.
+    const QString binary = parser.value(binaryOption).isEmpty()
+        ? QString()
+        : QFileInfo(parser.value(binaryOption)).absoluteFilePath();
     const double seconds = parser.value(secondsOption).toDouble();
     const int rounds = std::max(1, parser.value(roundsOption).toInt());
 
