@@ -12,7 +12,7 @@
 #include <memory>
 
 namespace {
-// The specified intervals shortened so the suite stays fast; the first-ping wait stays 2 s.
+// The production intervals shortened so the suite stays fast; the first-ping wait stays 2 s.
 CServerHandler::STimings fastTimings()
 {
     CServerHandler::STimings timings;
