@@ -105,6 +105,13 @@ void tst_ModbusConnection::answers_data()
                                   << QByteArray::fromHex("000300000003018303");
     QTest::newRow("range past 65535")
         << readRequest(4, 1, 4, 65535, 2) << QByteArray::fromHex("000400000003018402");
+    QTest::newRow("last register")
+        << readRequest(5, 1, 3, 65535, 1) << QByteArray::fromHex("0005000000050103020000");
+    // Protocol order: function code, then quantity, then address range.
+    QTest::newRow("function checked first")
+        << readRequest(3, 1, 16, 65535, 500) << QByteArray::fromHex("000300000003019001");
+    QTest::newRow("quantity checked before range")
+        << readRequest(3, 1, 3, 65535, 500) << QByteArray::fromHex("000300000003018303");
     QTest::newRow("two requests in one segment")
         << readRequest(1, 1, 3, 0, 1) + readRequest(2, 1, 4, 2, 1)
         << QByteArray::fromHex("0001000000050103021234"

@@ -4,15 +4,13 @@
 
 using Protocol = CModbusProtocol;
 
+// Frame reassembly on plain bytes; answers and exceptions are checked on the wire.
 class tst_ModbusProtocol : public QObject
 {
     Q_OBJECT
 private slots:
     void peekFrame_data();
     void peekFrame();
-    void checkRequest_data();
-    void checkRequest();
-    void answers();
 };
 
 void tst_ModbusProtocol::peekFrame_data()
@@ -65,68 +63,6 @@ void tst_ModbusProtocol::peekFrame()
         QCOMPARE(frame.header.startAddress, quint16(0));
         QCOMPARE(frame.header.quantity, quint16(2));
     }
-}
-
-void tst_ModbusProtocol::checkRequest_data()
-{
-    QTest::addColumn<int>("functionCode");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("quantity");
-    QTest::addColumn<int>("exception");
-
-    QTest::newRow("fc3") << 3 << 0 << 125 << int(Protocol::EXCEPTION_NONE);
-    QTest::newRow("fc4") << 4 << 100 << 10 << int(Protocol::EXCEPTION_NONE);
-    QTest::newRow("quantity 0") << 3 << 65535 << 0 << int(Protocol::EXCEPTION_NONE);
-    QTest::newRow("last register") << 3 << 65535 << 1 << int(Protocol::EXCEPTION_NONE);
-    QTest::newRow("fc1") << 1 << 0 << 1 << int(Protocol::EXCEPTION_ILLEGAL_FUNCTION);
-    QTest::newRow("fc6") << 6 << 0 << 1 << int(Protocol::EXCEPTION_ILLEGAL_FUNCTION);
-    QTest::newRow("fc16") << 16 << 0 << 1 << int(Protocol::EXCEPTION_ILLEGAL_FUNCTION);
-    QTest::newRow("quantity 126") << 3 << 0 << 126 << int(Protocol::EXCEPTION_ILLEGAL_DATA_VALUE);
-    QTest::newRow("past 65535") << 4 << 65535 << 2 << int(Protocol::EXCEPTION_ILLEGAL_DATA_ADDRESS);
-    QTest::newRow("ends at 65535") << 3 << 65411 << 125 << int(Protocol::EXCEPTION_NONE);
-    // Protocol order: function code, then quantity, then address range.
-    QTest::newRow("bad function wins")
-        << 6 << 65535 << 500 << int(Protocol::EXCEPTION_ILLEGAL_FUNCTION);
-    QTest::newRow("quantity before range")
-        << 3 << 65535 << 500 << int(Protocol::EXCEPTION_ILLEGAL_DATA_VALUE);
-}
-
-void tst_ModbusProtocol::checkRequest()
-{
-    QFETCH(int, functionCode);
-    QFETCH(int, start);
-    QFETCH(int, quantity);
-    QFETCH(int, exception);
-
-    Protocol::SModbusTcpPacketHeader header;
-    header.functionCode = quint8(functionCode);
-    header.startAddress = quint16(start);
-    header.quantity = quint16(quantity);
-    QCOMPARE(int(Protocol::checkRequest(header)), exception);
-}
-
-void tst_ModbusProtocol::answers()
-{
-    Protocol::SModbusMBAP mbap;
-    mbap.transactionId = 1;
-    Protocol::SModbusTcpPacketHeader header;
-    header.unitId = 1;
-    header.functionCode = 3;
-    const QMap<quint16, quint16> registers {{0, 0x1234}, {1, 0x5678}};
-    QCOMPARE(Protocol::normalAnswer(mbap, header, registers).toHex(),
-        QByteArray("00010000000701030412345678"));
-    QCOMPARE(Protocol::normalAnswer(mbap, header, {}).toHex(), QByteArray("000100000003010300"));
-
-    mbap.transactionId = 0x0102;
-    mbap.protocolId = 0xabcd;
-    header.unitId = 17;
-    header.functionCode = 6;
-    QCOMPARE(Protocol::exceptionAnswer(mbap, header, Protocol::EXCEPTION_ILLEGAL_FUNCTION).toHex(),
-        QByteArray("0102abcd0003118601"));
-    header.functionCode = 4;
-    QCOMPARE(
-        Protocol::exceptionAnswer(mbap, header, Protocol::EXCEPTION_ILLEGAL_DATA_ADDRESS).toHex(),
-        QByteArray("0102abcd0003118402"));
 }
 
 QTEST_GUILESS_MAIN(tst_ModbusProtocol)
