@@ -1,5 +1,4 @@
 #include "http/gzip.h"
-#include "http/httperror.h"
 #include "http/responsebuilder.h"
 #include "http/responsegenerator.h"
 
@@ -8,8 +7,6 @@
 #include <QtTest>
 
 #include <zlib.h>
-
-#include <functional>
 
 namespace {
 
@@ -93,7 +90,6 @@ private slots:
     void gzipRoundTrip();
     void httpDate();
     void builder();
-    void errors();
 };
 
 void TestHttpResponse::serialisation()
@@ -231,40 +227,6 @@ void TestHttpResponse::builder()
     QCOMPARE(response.status.text, QStringLiteral("OK"));
     QVERIFY(response.headers.isEmpty());
     QVERIFY(response.content.isEmpty());
-}
-
-void TestHttpResponse::errors()
-{
-    const QList<std::function<void()>> throwers = {
-        [] { throw BadRequestHTTPError(QStringLiteral("m")); },
-        [] { throw UnauthorizedHTTPError(); },
-        [] { throw ForbiddenHTTPError(); },
-        [] { throw NotFoundHTTPError(); },
-        [] { throw MethodNotAllowedHTTPError(); },
-        [] { throw ConflictHTTPError(); },
-        [] { throw UnsupportedMediaTypeHTTPError(); },
-        [] { throw InternalServerErrorHTTPError(); },
-    };
-    const QList<QPair<int, QString>> expected = {
-        {400, "Bad Request"},
-        {401, "Unauthorized"},
-        {403, "Forbidden"},
-        {404, "Not Found"},
-        {405, "Method Not Allowed"},
-        {409, "Conflict"},
-        {415, "Unsupported Media Type"},
-        {500, "Internal Server Error"},
-    };
-    for (int i = 0; i < throwers.size(); ++i) {
-        try {
-            throwers.at(i)();
-            QFAIL("nothing thrown");
-        } catch (const HTTPError& httpError) {
-            QCOMPARE(httpError.statusCode(), expected.at(i).first);
-            QCOMPARE(httpError.statusText(), expected.at(i).second);
-            QCOMPARE(httpError.message(), i == 0 ? QStringLiteral("m") : QString());
-        }
-    }
 }
 
 QTEST_GUILESS_MAIN(TestHttpResponse)

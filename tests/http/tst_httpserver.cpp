@@ -67,6 +67,7 @@ private slots:
     void curlCompressed();
     void curlLargePost();
     void splitAndPipelinedRequests();
+    void stalledClientsDoNotBlockOthers();
     void failures_data();
     void failures();
     void oversizedRequest();
@@ -222,6 +223,35 @@ void TestHttpServer::splitAndPipelinedRequests()
     const int four = received.indexOf("GET /four\n");
     QVERIFY(one > 0 && two > one && four > two);
     QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestHttpServer::stalledClientsDoNotBlockOthers()
+{
+    // One client asks for 40 MB of answers and never reads them, another sends half a request.
+    auto reader = connectRaw(m_port);
+    QByteArray requests;
+    for (int i = 0; i < 400; ++i)
+        requests += "GET /bytes?n=100000 HTTP/1.1\r\n\r\n";
+    reader->setReadBufferSize(1);
+    reader->write(requests);
+    auto trickler = connectRaw(m_port);
+    trickler->write("GET /tr");
+    QTRY_COMPARE(reader->bytesToWrite(), 0);
+
+    const QElapsedTimer started = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    const ProcessResult other = run("curl", {"-sS", httpUrl(m_port, "/other")});
+    QCOMPARE(other.out, QByteArray("GET /other\n"));
+    QVERIFY(started.elapsed() < 5000);
+    QCOMPARE(reader->state(), QAbstractSocket::ConnectedState);
+
+    // Once the stalled reader reads again, every answer arrives.
+    reader->setReadBufferSize(0);
+    qint64 received = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((received += reader->readAll().size()) >= 400 * 100000, 30000);
 }
 
 void TestHttpServer::failures_data()

@@ -1,6 +1,4 @@
-#include "http/bytearrayutils.h"
 #include "http/requestparser.h"
-#include "http/stringutils.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -44,7 +42,6 @@ private slots:
     void postBody_data();
     void postBody();
     void warningTexts();
-    void utilities();
     void replayFixtures();
 };
 
@@ -218,36 +215,6 @@ void TestRequestParser::warningTexts()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" unknown content type: text/plain$"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" message body parsing error$"));
     RequestParser::parse(post("text/plain", "abc"));
-}
-
-void TestRequestParser::utilities()
-{
-    using Utils::String::parseInt;
-    using Utils::String::unquote;
-    QCOMPARE(unquote("\"abc\""), QStringLiteral("abc"));
-    QCOMPARE(unquote("\"\""), QString());
-    QCOMPARE(unquote("\""), QStringLiteral("\""));
-    QCOMPARE(unquote("\"abc'", "\"'"), QStringLiteral("\"abc'"));
-    QCOMPARE(unquote("'a'", "\"'"), QStringLiteral("a"));
-
-    QCOMPARE(parseInt("42"), std::optional<int>(42));
-    QCOMPARE(parseInt("-7"), std::optional<int>(-7));
-    QVERIFY(!parseInt("").has_value());
-    QVERIFY(!parseInt("0x10").has_value());
-    QVERIFY(!parseInt("2147483648").has_value());
-
-    using Utils::ByteArray::EmptyPieces;
-    using Utils::ByteArray::splitToViews;
-    const auto joined = [](const QVector<std::string_view>& views) {
-        QStringList pieces;
-        for (const std::string_view view : views)
-            pieces << QString::fromLatin1(view.data(), int(view.size()));
-        return pieces.join(QLatin1Char('|'));
-    };
-    QCOMPARE(joined(splitToViews("--a--b--", "--")), QStringLiteral("a|b"));
-    QCOMPARE(joined(splitToViews("--a----b--", "--", EmptyPieces::Keep)), QStringLiteral("|a||b"));
-    QCOMPARE(joined(splitToViews("abc", "")), QStringLiteral("abc"));
-    QCOMPARE(splitToViews("", "--", EmptyPieces::Keep).size(), 0);
 }
 
 // Inputs that once made the parser crash, hang or run out of memory.
