@@ -45,7 +45,7 @@ void CConnectionHandler::readyReadSlot()
             continue;
         }
         write(answerRequest(frame.mbap, frame.header));
-        if (bytesToWrite() > MAX_PENDING_OUTPUT) {
+        if (peerStopsReading()) {
             dropConnection(QString("%1 unsent bytes").arg(bytesToWrite()));
             return;
         }
@@ -56,6 +56,16 @@ void CConnectionHandler::readyReadSlot()
     // Hand the answers to the kernel now rather than on the next event-loop pass; this never
     // blocks, whatever the kernel cannot take stays queued.
     flush();
+}
+
+// True when answers pile up beyond the limit even after offering them to the kernel, so that a
+// peer sending many requests at once is not mistaken for one that stopped reading.
+bool CConnectionHandler::peerStopsReading()
+{
+    if (bytesToWrite() <= MAX_PENDING_OUTPUT)
+        return false;
+    flush();
+    return bytesToWrite() > MAX_PENDING_OUTPUT;
 }
 
 void CConnectionHandler::disconnectedSlot()

@@ -34,6 +34,7 @@ public slots:
 
 private:
     QByteArray answerRequest(const SModbusMBAP& mbap, const SModbusTcpPacketHeader& header);
+    bool peerStopsReading();
     void dropConnection(const QString& reason);
 
     quint16 port;

@@ -36,6 +36,7 @@ private slots:
     void peerLeavesMidFrame();
     void garbageIsDropped();
     void stalledReaderIsDroppedWithoutStallingOthers();
+    void burstOfRequestsIsAnswered();
     void closingPortClosesConnections();
 
 private:
@@ -206,6 +207,23 @@ void tst_ModbusConnection::stalledReaderIsDroppedWithoutStallingOthers()
     QTRY_VERIFY_WITH_TIMEOUT(logged(*logSpy, "unsent bytes"), 20000);
     QCOMPARE(exchange(*other, readRequest(77, 1, 3, 0, 1), 11).toHex(),
         oneRegisterAnswer(77, 0x1234).toHex());
+}
+
+void tst_ModbusConnection::burstOfRequestsIsAnswered()
+{
+    // More answers than the output limit, requested at once by a peer that does read them.
+    const int requests = 6000;
+    const int answerSize = 9 + 2 * 125;
+    QByteArray burst;
+    for (int i = 0; i < requests; ++i)
+        burst += readRequest(quint16(i), 1, 3, 0, 125);
+    std::unique_ptr<QTcpSocket> client = connectClient();
+    QVERIFY(client);
+    const QByteArray answers = exchange(*client, burst, requests * answerSize);
+    QCOMPARE(answers.size(), requests * answerSize);
+    QCOMPARE(answers.mid((requests - 1) * answerSize, 13).toHex(),
+        QByteArray("176f000000fd0103fa12345678"));
+    QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
 }
 
 void tst_ModbusConnection::closingPortClosesConnections()
