@@ -13,6 +13,13 @@ CConnectionHandler::CConnectionHandler(const quint16& port, QObject* parent)
     connect(this, &CConnectionHandler::disconnected, this, &CConnectionHandler::disconnectedSlot);
 }
 
+// The socket's own destructor, which runs after this one, still emits disconnected(); the
+// slots of this object must not run on what is left of it then.
+CConnectionHandler::~CConnectionHandler()
+{
+    disconnect(this, nullptr, this, nullptr);
+}
+
 bool CConnectionHandler::setSocketDescriptor(
     qintptr socketDescriptor, SocketState state, OpenMode openMode)
 {

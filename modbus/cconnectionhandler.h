@@ -21,6 +21,7 @@ public:
     static const qint64 MAX_PENDING_OUTPUT = 1024 * 1024;
 
     explicit CConnectionHandler(const quint16& port, QObject* parent = nullptr);
+    ~CConnectionHandler() override;
 
     bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
         OpenMode openMode = ReadWrite) override;
