@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QHash>
 #include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -65,10 +66,12 @@ struct SThreadConnection
 {
     QString name;
     quint64 generation = 0;
+    QHash<QString, QSqlQuery> prepared; // statement text -> query prepared on this connection
 
     ~SThreadConnection() { release(); }
     void release()
     {
+        prepared.clear();
         if (!name.isEmpty() && name != QLatin1String(QSqlDatabase::defaultConnection))
             QSqlDatabase::removeDatabase(name);
         name.clear();
@@ -436,14 +439,26 @@ bool findDataSetDevice(QSqlDatabase& db, const QString& devEui, int& id)
     return false;
 }
 
+// A statement of the uplink path, prepared once per connection: parsing it anew for every
+// uplink costs about as much as the update itself.
+QSqlQuery& preparedQuery(QSqlDatabase& db, const QString& statement)
+{
+    auto query = threadConnection.prepared.find(statement);
+    if (query == threadConnection.prepared.end()) {
+        query = threadConnection.prepared.insert(statement, QSqlQuery(db));
+        query->prepare(statement);
+    }
+    return *query;
+}
+
 bool writeRewrites(QSqlDatabase& db, const DB::SDbDeviceRegDataSet& regData, int id)
 {
     const QStringList columns = {dataColumn(DATA_VALUE), dataColumn(DATA_FULL_VALUE),
         dataColumn(DATA_TIME), dataColumn(DATA_DEVICE), dataColumn(DATA_REG_ADDR)};
-    QSqlQuery query(db);
-    query.prepare(fill(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND "
-                                      "%6=:%6;"),
-        QStringList(DB::DB_TABLE_DEVDATA) + columns));
+    QSqlQuery& query = preparedQuery(db,
+        fill(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND "
+                            "%6=:%6;"),
+            QStringList(DB::DB_TABLE_DEVDATA) + columns));
     for (const DB::SDbDeviceRegDataRewrite& rewrite : regData.rewrites) {
         const qint64 regAddr = qint64(regData.startAddr) + rewrite.regOffset;
         const QVariant fullValue = rewrite.fullValue.isEmpty() ? QVariant(QVariant::String)
