@@ -48,6 +48,8 @@ void openStoredDevices()
 
 int main(int argc, char* argv[])
 {
+    // Qt's own Unix event loop costs fewer system calls per Modbus request than the glib one.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     globalVarInit();
     CSettings::getInstance(SETT::SETT_FILENAME);

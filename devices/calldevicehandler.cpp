@@ -1,6 +1,7 @@
 #include "devices/calldevicehandler.h"
 
 #include "app/clogfile.h"
+#include "app/commconstants.h"
 #include "db/cdatabasehandler.h"
 #include "devices/cpayloaddecoder.h"
 #include "modbus/cdevicehandler.h"
@@ -14,8 +15,6 @@
 #include <QThread>
 
 namespace {
-// Template files live in this folder below the working directory.
-const QString DEVICE_FOLDER = QStringLiteral("deviceFolder");
 const QString TEMPLATE_FILE_PATTERN = QStringLiteral("*.json");
 } // namespace
 
@@ -32,7 +31,7 @@ CAllDeviceHandler* CAllDeviceHandler::getInstance()
 
 void CAllDeviceHandler::init()
 {
-    const QDir folder(QDir::currentPath() + "/" + DEVICE_FOLDER);
+    const QDir folder(QDir::currentPath() + "/" + COMM::DEVICE_FOLDER);
     if (!folder.exists()) {
         addLog("[CAllDeviceHandler::init] Directory with device signature is not existed",
             CLogFile::LOG_TYPE_DEFAULT, true);

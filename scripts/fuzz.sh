@@ -8,6 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build="$root/build-fuzz"
 
+"$root/scripts/install-deps.sh" --test
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARVEX_BUILD_FUZZERS=ON -DTARVEX_BUILD_TESTS=ON -DTARVEX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_http_parser -j2
