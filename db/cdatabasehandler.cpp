@@ -229,9 +229,8 @@ bool readMirrorRows(QSqlDatabase& db, const QVariant& device, QList<CRegisterMir
         return false;
     }
     while (query.next()) {
-        if (query.value(3).isNull()) // a NULL address equals no requested address
-            continue;
         CRegisterMirror::SRow row;
+        row.hasRegAddr = !query.value(3).isNull(); // a NULL address equals no requested address
         row.rowId = query.value(0).toLongLong();
         row.device = query.value(1).toInt();
         row.hasPort = !query.value(2).isNull();
@@ -289,9 +288,9 @@ bool refuseDuplicate(QSqlDatabase& db, const QString& devEui, QString& errorText
 }
 
 // Refuses a device that would use a register another device on its port already uses.
-bool refuseOverlap(QSqlDatabase& db, const DB::SDeviceRegMapDescription& device, QString& errorText)
+bool refuseOverlap(
+    const QSet<quint16>& used, const DB::SDeviceRegMapDescription& device, QString& errorText)
 {
-    const QSet<quint16> used = getRegistersUsing(db, device.port);
     for (const REGS::SRegisterInfo& entry : device.registers) {
         const qint64 first = qint64(device.startAddr) + entry.regOffset;
         const int span = registerSpan(entry.bitSize);
@@ -395,12 +394,11 @@ bool insertRegisterRows(QSqlDatabase& db, const DB::SDeviceRegMapDescription& de
     return true;
 }
 
-bool storeDevice(
-    QSqlDatabase& db, const DB::SDeviceRegMapDescription& device, QString& errorText, int& id)
+bool storeDevice(QSqlDatabase& db, const DB::SDeviceRegMapDescription& device,
+    const QSet<quint16>& used, QString& errorText, int& id)
 {
-    return !refuseDuplicate(db, device.devEui, errorText) && !refuseOverlap(db, device, errorText)
-        && insertDeviceRow(db, device) && findDeviceId(db, device.devEui, id)
-        && insertRegisterRows(db, device, id);
+    return !refuseOverlap(used, device, errorText) && insertDeviceRow(db, device)
+        && findDeviceId(db, device.devEui, id) && insertRegisterRows(db, device, id);
 }
 
 bool deleteRows(
@@ -415,6 +413,21 @@ bool deleteRows(
     return false;
 }
 
+// The verdict on the device id found (or not) for an uplink's DevEUI.
+bool acceptDataSetDevice(bool found, int id, const QString& devEui)
+{
+    if (!found) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Unknown DevEUI [%1]")
+                   .arg(devEui));
+        return false;
+    }
+    if (id != 0)
+        return true;
+    addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Unknown DevEUI [ID=0] [%1]")
+               .arg(devEui));
+    return false;
+}
+
 bool findDataSetDevice(QSqlDatabase& db, const QString& devEui, int& id)
 {
     QSqlQuery query(db);
@@ -426,17 +439,9 @@ bool findDataSetDevice(QSqlDatabase& db, const QString& devEui, int& id)
             QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request [1]"));
         return false;
     }
-    if (!query.next()) {
-        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Unknown DevEUI [%1]")
-                   .arg(devEui));
-        return false;
-    }
-    id = query.value(0).toInt();
-    if (id != 0)
-        return true;
-    addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Unknown DevEUI [ID=0] [%1]")
-               .arg(devEui));
-    return false;
+    const bool found = query.next();
+    id = found ? query.value(0).toInt() : 0;
+    return acceptDataSetDevice(found, id, devEui);
 }
 
 // A statement of the uplink path, prepared once per connection: parsing it anew for every
@@ -627,6 +632,23 @@ bool CDataBaseHandler::loadMirror(QSqlDatabase& db)
     return true;
 }
 
+// The register-usage set of a port, from the mirror when it holds every row that counts.
+QSet<quint16> CDataBaseHandler::registersUsing(QSqlDatabase& db, int port)
+{
+    if (mirrorLoaded && mirror.knowsEveryUsage())
+        return mirror.registersUsing(port);
+    return getRegistersUsing(db, port);
+}
+
+// The device an uplink's rows belong to; the mirror spares a query per uplink.
+bool CDataBaseHandler::dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id)
+{
+    if (!mirrorLoaded)
+        return findDataSetDevice(db, devEui, id);
+    const bool found = mirror.firstDeviceId(devEui, id);
+    return acceptDataSetDevice(found, id, devEui);
+}
+
 // The calling thread's own connection to the database file, opened on first use.
 QSqlDatabase CDataBaseHandler::connection()
 {
@@ -659,8 +681,9 @@ bool CDataBaseHandler::registerNewDevice(
         return false;
     int id = 0;
     QList<CRegisterMirror::SRow> rows;
-    if (!storeDevice(db, device, errorText, id) || !readMirrorRows(db, id, rows)
-        || !commitTransaction(db, method)) {
+    if (refuseDuplicate(db, device.devEui, errorText)
+        || !storeDevice(db, device, registersUsing(db, device.port), errorText, id)
+        || !readMirrorRows(db, id, rows) || !commitTransaction(db, method)) {
         db.rollback();
         return false;
     }
@@ -750,7 +773,7 @@ int CDataBaseHandler::getLastFreeRegisterForPort(int port)
 {
     QMutexLocker locker(&mutex);
     QSqlDatabase db = connection();
-    const QSet<quint16> used = getRegistersUsing(db, port);
+    const QSet<quint16> used = registersUsing(db, port);
     if (used.isEmpty())
         return 0;
     return *std::max_element(used.cbegin(), used.cend()) + 1;
@@ -832,6 +855,16 @@ void CDataBaseHandler::updateRegInfo(DB::SDbDevRegParamInfo info)
 QMap<quint16, quint16> CDataBaseHandler::getRegisterData(
     const int& port, const int& first, const int& count)
 {
+    const QVector<quint16> words = getRegisterWords(port, first, count);
+    // Keys ascend until the range wraps past 65535, so most inserts go straight to the end.
+    QMap<quint16, quint16> image;
+    for (int i = 0; i < words.size(); ++i)
+        image.insert(image.constEnd(), static_cast<quint16>(first + i), words.at(i));
+    return image;
+}
+
+QVector<quint16> CDataBaseHandler::getRegisterWords(int port, int first, int count)
+{
     if (count <= 0)
         return {};
     QMutexLocker locker(&mutex);
@@ -841,7 +874,7 @@ QMap<quint16, quint16> CDataBaseHandler::getRegisterData(
         addLog(registerImageStatement(port, first, qint64(first) + count - 1));
         return {};
     }
-    return mirror.registerImage(port, first, count);
+    return mirror.registerWords(port, first, count);
 }
 
 // Runs in the database thread; the decoder waits for it, so one uplink is stored whole before
@@ -858,7 +891,7 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     if (!beginTransaction(db, method))
         return;
     int id = 0;
-    if (!findDataSetDevice(db, regData.devEui, id) || !writeRewrites(db, regData, id)
+    if (!dataSetDevice(db, regData.devEui, id) || !writeRewrites(db, regData, id)
         || !commitTransaction(db, method)) {
         db.rollback();
         return;

@@ -10,6 +10,7 @@
 #include <QSqlDatabase>
 #include <QStringList>
 #include <QVariant>
+#include <QVector>
 
 // The only gateway to the SQLite database. Every public operation holds the worker's mutex for
 // its whole run; saveRegisterData runs in the database thread, everything else in the caller's.
@@ -34,6 +35,9 @@ public:
 
     // The Modbus register image of registers [first, first + count) on a port.
     QMap<quint16, quint16> getRegisterData(const int& port, const int& first, const int& count);
+    // The same image as plain words, word i being register first + i; the Modbus answer path
+    // uses it because building a map for every read costs more than the read itself.
+    QVector<quint16> getRegisterWords(int port, int first, int count);
 
 public slots:
     void saveRegisterData(DB::SDbDeviceRegDataSet regData);
@@ -44,6 +48,8 @@ private:
     QSqlDatabase connection();
     bool failInit(const QString& message);
     bool loadMirror(QSqlDatabase& db);
+    QSet<quint16> registersUsing(QSqlDatabase& db, int port);
+    bool dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id);
 
     QMutex mutex;
     QString fileName;

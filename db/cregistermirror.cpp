@@ -17,16 +17,23 @@ void CRegisterMirror::clear()
     rowsByPort.clear();
     rowsByDeviceAddr.clear();
     idsByEui.clear();
+    rowWithoutAddress = false;
 }
 
 void CRegisterMirror::addDevice(const QString& devEui, int id)
 {
+    if (devEui.isNull()) // stored as NULL, which equals nothing
+        return;
     QVector<int>& ids = idsByEui[devEui];
     ids.insert(std::lower_bound(ids.begin(), ids.end(), id), id);
 }
 
 void CRegisterMirror::addRow(const SRow& row)
 {
+    if (!row.hasRegAddr) {
+        rowWithoutAddress = true;
+        return;
+    }
     rows.insert(row.rowId, row);
     if (row.hasPort)
         insertSorted(rowsByPort[row.port][row.regAddr], row.rowId);
@@ -69,28 +76,22 @@ void CRegisterMirror::setFullValue(int device, qint64 regAddr, const QByteArray&
         rows[rowId].fullValue = fullValue;
 }
 
-// Registers [first, first + count) of a port: every requested register is present and reads 0
-// unless a row whose first register lies in the range holds a value of exactly bitSize / 8
-// bytes. Rows are applied in reg_addr, then rowid order, so a later row at the same address
-// wins, as when SQLite walks its (port, reg_addr) index.
-QMap<quint16, quint16> CRegisterMirror::registerImage(qint64 port, qint64 first, qint64 count) const
+// Registers [first, first + count) of a port, word i holding register first + i: every
+// requested register reads 0 unless a row whose first register lies in the range holds a value
+// of exactly bitSize / 8 bytes. Rows are applied in reg_addr, then rowid order, so a later row at
+// the same address wins, as when SQLite walks its (port, reg_addr) index.
+QVector<quint16> CRegisterMirror::registerWords(qint64 port, qint64 first, qint64 count) const
 {
     QVector<quint16> words(static_cast<int>(count), 0);
     const auto portIt = rowsByPort.constFind(port);
-    if (portIt != rowsByPort.constEnd()) {
-        const qint64 last = first + count - 1;
-        for (auto it = portIt->lowerBound(first); it != portIt->constEnd() && it.key() <= last;
-             ++it) {
-            for (qint64 rowId : it.value())
-                writeRow(words, rows.value(rowId), first);
-        }
+    if (portIt == rowsByPort.constEnd())
+        return words;
+    const qint64 last = first + count - 1;
+    for (auto it = portIt->lowerBound(first); it != portIt->constEnd() && it.key() <= last; ++it) {
+        for (qint64 rowId : it.value())
+            writeRow(words, *rows.constFind(rowId), first);
     }
-
-    // Keys ascend until the range wraps past 65535, so most inserts go straight to the end.
-    QMap<quint16, quint16> image;
-    for (int i = 0; i < words.size(); ++i)
-        image.insert(image.constEnd(), static_cast<quint16>(first + i), words.at(i));
-    return image;
+    return words;
 }
 
 void CRegisterMirror::writeRow(QVector<quint16>& words, const SRow& row, qint64 first)
@@ -125,6 +126,40 @@ const CRegisterMirror::SRow* CRegisterMirror::findRow(const QString& devEui, qin
             return &*rows.constFind(rowIt->first());
     }
     return nullptr;
+}
+
+// The id "SELECT id FROM devices WHERE dev_eui = ?" returns first.
+bool CRegisterMirror::firstDeviceId(const QString& devEui, int& id) const
+{
+    if (devEui.isNull())
+        return false;
+    const auto euiIt = idsByEui.constFind(devEui);
+    if (euiIt == idsByEui.constEnd() || euiIt->isEmpty())
+        return false;
+    id = euiIt->first();
+    return true;
+}
+
+// Every 16-bit address covered by a row on the port, wrapping past 65535.
+QSet<quint16> CRegisterMirror::registersUsing(qint64 port) const
+{
+    QSet<quint16> used;
+    const auto portIt = rowsByPort.constFind(port);
+    if (portIt == rowsByPort.constEnd())
+        return used;
+    for (auto it = portIt->constBegin(); it != portIt->constEnd(); ++it) {
+        for (qint64 rowId : it.value()) {
+            const int span = registerSpan(rows.constFind(rowId)->bitSize);
+            for (int k = 0; k < span; ++k)
+                used.insert(static_cast<quint16>(it.key() + k));
+        }
+    }
+    return used;
+}
+
+bool CRegisterMirror::knowsEveryUsage() const
+{
+    return !rowWithoutAddress;
 }
 
 void CRegisterMirror::insertSorted(RowIds& ids, qint64 rowId)

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QMap>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -20,6 +21,7 @@ public:
         int device = 0;
         bool hasPort = false; // a NULL port never matches a port
         qint64 port = 0;
+        bool hasRegAddr = true; // a NULL address is kept out of every lookup
         qint64 regAddr = 0;
         int bitSize = 0;
         QByteArray fullValue; // decoded from the stored hexadecimal text; empty for NULL
@@ -35,8 +37,13 @@ public:
     void removeDeviceRows(int id);
     void setFullValue(int device, qint64 regAddr, const QByteArray& fullValue);
 
-    QMap<quint16, quint16> registerImage(qint64 port, qint64 first, qint64 count) const;
+    QVector<quint16> registerWords(qint64 port, qint64 first, qint64 count) const;
     const SRow* findRow(const QString& devEui, qint64 regAddr) const;
+    bool firstDeviceId(const QString& devEui, int& id) const;
+    QSet<quint16> registersUsing(qint64 port) const;
+    // False once a row without an address was loaded: such a row still occupies registers
+    // 0 onwards in the usage set, which only SQL can tell.
+    bool knowsEveryUsage() const;
 
 private:
     using RowIds = QVector<qint64>; // ascending, the order in which SQLite returns the rows
@@ -48,4 +55,5 @@ private:
     QHash<qint64, QMap<qint64, RowIds>> rowsByPort; // port -> reg_addr -> rows
     QHash<QPair<int, qint64>, RowIds> rowsByDeviceAddr; // (device, reg_addr) -> rows
     QHash<QString, QVector<int>> idsByEui; // ascending device ids
+    bool rowWithoutAddress = false;
 };

@@ -84,7 +84,7 @@ QByteArray CConnectionHandler::getAnswerDataSlot(const CConnectionHandler::SModb
     const CConnectionHandler::SModbusTcpPacketHeader& header,
     const QMap<quint16, quint16>& registers)
 {
-    return CModbusProtocol::normalAnswer(mbap, header, registers);
+    return CModbusProtocol::normalAnswer(mbap, header, registers.values().toVector());
 }
 
 QByteArray CConnectionHandler::answerRequest(
@@ -93,9 +93,10 @@ QByteArray CConnectionHandler::answerRequest(
     const CModbusProtocol::EExceptionCode exception = CModbusProtocol::checkRequest(header);
     if (exception != CModbusProtocol::EXCEPTION_NONE)
         return CModbusProtocol::exceptionAnswer(mbap, header, exception);
-    const QMap<quint16, quint16> registers = CDataBaseHandler::getInstance()->getRegisterData(
+    // The words of the image, without the map getAnswerDataSlot takes: same bytes, less work.
+    const QVector<quint16> words = CDataBaseHandler::getInstance()->getRegisterWords(
         port, header.startAddress, header.quantity);
-    return getAnswerDataSlot(mbap, header, registers);
+    return CModbusProtocol::normalAnswer(mbap, header, words);
 }
 
 void CConnectionHandler::dropConnection(const QString& reason)

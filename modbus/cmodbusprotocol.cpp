@@ -71,10 +71,10 @@ CModbusProtocol::EExceptionCode CModbusProtocol::checkRequest(const SModbusTcpPa
     return EXCEPTION_NONE;
 }
 
-QByteArray CModbusProtocol::normalAnswer(const SModbusMBAP& mbap,
-    const SModbusTcpPacketHeader& header, const QMap<quint16, quint16>& registers)
+QByteArray CModbusProtocol::normalAnswer(
+    const SModbusMBAP& mbap, const SModbusTcpPacketHeader& header, const QVector<quint16>& words)
 {
-    const int byteCount = 2 * registers.size();
+    const int byteCount = 2 * words.size();
     QByteArray answer
         = answerHead(mbap, header, static_cast<quint16>(byteCount + 3), header.functionCode);
     answer.append(static_cast<char>(byteCount & 0xff));
@@ -82,7 +82,7 @@ QByteArray CModbusProtocol::normalAnswer(const SModbusMBAP& mbap,
     const int dataStart = answer.size();
     answer.resize(dataStart + byteCount);
     char* data = answer.data() + dataStart;
-    for (const quint16 value : registers) {
+    for (const quint16 value : words) {
         qToBigEndian<quint16>(value, data);
         data += 2;
     }

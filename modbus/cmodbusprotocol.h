@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMap>
+#include <QVector>
 #include <QtGlobal>
 
 // Modbus TCP framing and answers, free of any socket: takes received bytes, returns bytes to send.
@@ -60,8 +60,9 @@ public:
     static SFrame peekFrame(const QByteArray& bytes, int offset);
     // The exception a read request deserves, checked in protocol order, or EXCEPTION_NONE.
     static EExceptionCode checkRequest(const SModbusTcpPacketHeader& header);
+    // The answer carrying words, in their order, as the requested registers.
     static QByteArray normalAnswer(const SModbusMBAP& mbap, const SModbusTcpPacketHeader& header,
-        const QMap<quint16, quint16>& registers);
+        const QVector<quint16>& words);
     static QByteArray exceptionAnswer(
         const SModbusMBAP& mbap, const SModbusTcpPacketHeader& header, EExceptionCode code);
 };
