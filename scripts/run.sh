@@ -4,7 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DTARVEX_BUILD_TESTS=OFF \
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEX_BUILD_TESTS=OFF \
       -DTARVEX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$root/build" --target tarvex -j"$(nproc)"
 
