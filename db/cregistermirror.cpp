@@ -9,6 +9,12 @@ int registerSpan(int bitSize)
 {
     return static_cast<int>(std::ceil(bitSize * 0.0625));
 }
+
+// Registers a row writes into the image: a value of up to 16 bits always writes one.
+int imageSpan(int bitSize)
+{
+    return bitSize <= 16 ? 1 : registerSpan(bitSize);
+}
 } // namespace
 
 void CRegisterMirror::clear()
@@ -17,6 +23,7 @@ void CRegisterMirror::clear()
     rowsByPort.clear();
     rowsByDeviceAddr.clear();
     idsByEui.clear();
+    imagesByPort.clear();
     rowWithoutAddress = false;
 }
 
@@ -35,8 +42,10 @@ void CRegisterMirror::addRow(const SRow& row)
         return;
     }
     rows.insert(row.rowId, row);
-    if (row.hasPort)
+    if (row.hasPort) {
         insertSorted(rowsByPort[row.port][row.regAddr], row.rowId);
+        imagesByPort[row.port].stale = true;
+    }
     insertSorted(rowsByDeviceAddr[qMakePair(row.device, row.regAddr)], row.rowId);
 }
 
@@ -58,6 +67,7 @@ void CRegisterMirror::removeDeviceRows(int id)
             continue;
         }
         if (row.hasPort) {
+            imagesByPort[row.port].stale = true;
             QMap<qint64, RowIds>& byAddr = rowsByPort[row.port];
             byAddr[row.regAddr].removeOne(row.rowId);
             if (byAddr.value(row.regAddr).isEmpty())
@@ -72,43 +82,91 @@ void CRegisterMirror::removeDeviceRows(int id)
 void CRegisterMirror::setFullValue(int device, qint64 regAddr, const QByteArray& fullValue)
 {
     const RowIds ids = rowsByDeviceAddr.value(qMakePair(device, regAddr));
-    for (qint64 rowId : ids)
-        rows[rowId].fullValue = fullValue;
+    for (qint64 rowId : ids) {
+        SRow& row = rows[rowId];
+        row.fullValue = fullValue;
+        updateImageEntry(row);
+    }
 }
 
 // Registers [first, first + count) of a port, word i holding register first + i: every
 // requested register reads 0 unless a row whose first register lies in the range holds a value
 // of exactly bitSize / 8 bytes. Rows are applied in reg_addr, then rowid order, so a later row at
 // the same address wins, as when SQLite walks its (port, reg_addr) index.
-QVector<quint16> CRegisterMirror::registerWords(qint64 port, qint64 first, qint64 count) const
+QVector<quint16> CRegisterMirror::registerWords(qint64 port, qint64 first, qint64 count)
 {
     QVector<quint16> words(static_cast<int>(count), 0);
-    const auto portIt = rowsByPort.constFind(port);
-    if (portIt == rowsByPort.constEnd())
-        return words;
+    const SPortImage& image = portImage(port);
     const qint64 last = first + count - 1;
-    for (auto it = portIt->lowerBound(first); it != portIt->constEnd() && it.key() <= last; ++it) {
-        for (qint64 rowId : it.value())
-            writeRow(words, *rows.constFind(rowId), first);
+    auto entry = std::lower_bound(image.entries.cbegin(), image.entries.cend(), first,
+        [](const SImageEntry& e, qint64 address) { return e.regAddr < address; });
+    for (; entry != image.entries.cend() && entry->regAddr <= last; ++entry) {
+        if (!entry->valid)
+            continue;
+        const int start = static_cast<int>(entry->regAddr - first);
+        const int span = std::min(entry->span, words.size() - start);
+        std::copy_n(image.words.constData() + entry->offset, span, words.data() + start);
     }
     return words;
 }
 
-void CRegisterMirror::writeRow(QVector<quint16>& words, const SRow& row, qint64 first)
+// The row's words, most significant first, when its value has exactly bitSize / 8 bytes. A
+// missing byte reads 0, so a one-byte value lands in the high byte of its register.
+bool CRegisterMirror::rowWords(const SRow& row, quint16* words, int span)
 {
-    const int bits = row.bitSize;
     const QByteArray& bytes = row.fullValue;
-    if (bytes.size() != bits / 8)
-        return;
-    // A missing byte reads 0, so a one-byte value lands in the high byte of its register.
+    if (bytes.size() != row.bitSize / 8)
+        return false;
     const auto byteAt = [&bytes](int index) -> quint16 {
         return index < bytes.size() ? quint8(bytes.at(index)) : 0;
     };
-    const int span = bits <= 16 ? 1 : registerSpan(bits);
-    for (int k = 0; k < span && row.regAddr + k - first < words.size(); ++k) {
-        const quint16 word = static_cast<quint16>((byteAt(2 * k) << 8) | byteAt(2 * k + 1));
-        words[static_cast<int>(row.regAddr + k - first)] = word;
+    for (int k = 0; k < span; ++k)
+        words[k] = static_cast<quint16>((byteAt(2 * k) << 8) | byteAt(2 * k + 1));
+    return true;
+}
+
+const CRegisterMirror::SPortImage& CRegisterMirror::portImage(qint64 port)
+{
+    SPortImage& image = imagesByPort[port];
+    if (!image.stale)
+        return image;
+    image = SPortImage();
+    const QMap<qint64, RowIds> byAddr = rowsByPort.value(port);
+    for (auto it = byAddr.constBegin(); it != byAddr.constEnd(); ++it) {
+        for (qint64 rowId : it.value()) {
+            SImageEntry entry;
+            entry.regAddr = it.key();
+            entry.rowId = rowId;
+            entry.offset = image.words.size();
+            entry.span = imageSpan(rows.constFind(rowId)->bitSize);
+            image.words.resize(entry.offset + entry.span);
+            entry.valid
+                = rowWords(*rows.constFind(rowId), image.words.data() + entry.offset, entry.span);
+            image.entries.append(entry);
+        }
     }
+    image.stale = false;
+    return image;
+}
+
+// Writes a row's new value into its port's image, unless that image is rebuilt anyway.
+void CRegisterMirror::updateImageEntry(const SRow& row)
+{
+    if (!row.hasPort)
+        return;
+    const auto imageIt = imagesByPort.find(row.port);
+    if (imageIt == imagesByPort.end() || imageIt->stale)
+        return;
+    SPortImage& image = *imageIt;
+    const auto entry = std::lower_bound(
+        image.entries.begin(), image.entries.end(), row, [](const SImageEntry& e, const SRow& r) {
+            return e.regAddr < r.regAddr || (e.regAddr == r.regAddr && e.rowId < r.rowId);
+        });
+    if (entry == image.entries.end() || entry->rowId != row.rowId) {
+        image.stale = true; // not expected: fall back to a rebuild
+        return;
+    }
+    entry->valid = rowWords(row, image.words.data() + entry->offset, entry->span);
 }
 
 // The first row of the device(s) with this DevEUI at this address, as

@@ -37,7 +37,7 @@ public:
     void removeDeviceRows(int id);
     void setFullValue(int device, qint64 regAddr, const QByteArray& fullValue);
 
-    QVector<quint16> registerWords(qint64 port, qint64 first, qint64 count) const;
+    QVector<quint16> registerWords(qint64 port, qint64 first, qint64 count);
     const SRow* findRow(const QString& devEui, qint64 regAddr) const;
     bool firstDeviceId(const QString& devEui, int& id) const;
     QSet<quint16> registersUsing(qint64 port) const;
@@ -48,12 +48,34 @@ public:
 private:
     using RowIds = QVector<qint64>; // ascending, the order in which SQLite returns the rows
 
+    // A row of a port as the register image applies it: its words sit in SPortImage::words.
+    struct SImageEntry
+    {
+        qint64 regAddr = 0;
+        qint64 rowId = 0;
+        int offset = 0; // first word in SPortImage::words
+        int span = 0; // words the row writes
+        bool valid = false; // false: the stored value has the wrong size and writes nothing
+    };
+    // The rows of one port laid out flat in image order, so that a read walks contiguous memory
+    // instead of chasing a node per row. Rebuilt on the first read after rows came or went;
+    // a new value of an existing row is written into it in place.
+    struct SPortImage
+    {
+        QVector<SImageEntry> entries; // by reg_addr, then rowid
+        QVector<quint16> words;
+        bool stale = true;
+    };
+
     static void insertSorted(RowIds& ids, qint64 rowId);
-    static void writeRow(QVector<quint16>& words, const SRow& row, qint64 first);
+    static bool rowWords(const SRow& row, quint16* words, int span);
+    const SPortImage& portImage(qint64 port);
+    void updateImageEntry(const SRow& row);
 
     QHash<qint64, SRow> rows; // by rowid
     QHash<qint64, QMap<qint64, RowIds>> rowsByPort; // port -> reg_addr -> rows
     QHash<QPair<int, qint64>, RowIds> rowsByDeviceAddr; // (device, reg_addr) -> rows
     QHash<QString, QVector<int>> idsByEui; // ascending device ids
+    QHash<qint64, SPortImage> imagesByPort;
     bool rowWithoutAddress = false;
 };
