@@ -1,0 +1,220 @@
+#include "modbustestfixture.h"
+
+#include "modbus/cconnectionhandler.h"
+#include "modbus/cdevicehandler.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <future>
+#include <modbus.h>
+
+using namespace ModbusTest;
+
+namespace {
+// One read by libmodbus.
+QVector<quint16> readWithLibmodbus(quint16 port, int functionCode, int start, int count)
+{
+    QVector<quint16> registers(count);
+    modbus_t* context = modbus_new_tcp("127.0.0.1", port);
+    const int read = modbus_connect(context) != 0 ? -1
+        : functionCode == 3 ? modbus_read_registers(context, start, count, registers.data())
+                            : modbus_read_input_registers(context, start, count, registers.data());
+    modbus_close(context);
+    modbus_free(context);
+    return read == count ? registers : QVector<quint16>();
+}
+
+// The same read by the mbpoll command; it prints one line per register: "[<ref>]: <tab>0x<hex>".
+QVector<quint16> readWithMbpoll(quint16 port, int functionCode, int start, int count)
+{
+    QProcess process;
+    process.start("mbpoll",
+        {"-m", "tcp", "-a", "1", "-0", "-1", "-r", QString::number(start), "-c",
+            QString::number(count), "-t", functionCode == 3 ? "4:hex" : "3:hex", "-p",
+            QString::number(port), "127.0.0.1"});
+    process.waitForFinished(WAIT_MS);
+    QVector<quint16> registers;
+    auto match = QRegularExpression(R"(\]:\s+0x([0-9A-Fa-f]{4}))")
+                     .globalMatch(process.readAllStandardOutput());
+    while (match.hasNext())
+        registers.append(quint16(match.next().captured(1).toUInt(nullptr, 16)));
+    return process.exitCode() == 0 ? registers : QVector<quint16>();
+}
+} // namespace
+
+// Real masters and raw sockets against a listener whose registers live in a real SQLite file.
+class tst_ModbusService : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void read_data();
+    void read();
+    void answers_data();
+    void answers();
+    void misbehavingPeers();
+    void stalledReaderDoesNotStallOthers();
+    void burstOfRequestsIsAnswered();
+
+private:
+    QTemporaryDir dir;
+    quint16 port = freePort();
+    QVector<quint16> image;
+    std::unique_ptr<CDeviceHandler> listener;
+};
+
+void tst_ModbusService::initTestCase()
+{
+    QVERIFY2(!QStandardPaths::findExecutable("mbpoll").isEmpty(), "mbpoll is not installed");
+    logged(QString()); // starts listening to the history log
+    image = storeSharedPortLayout(dir.filePath("server.db"), port);
+    QVERIFY(!image.isEmpty());
+    listener = std::make_unique<CDeviceHandler>(port);
+    QVERIFY(listener->isListening());
+}
+
+void tst_ModbusService::read_data()
+{
+    QTest::addColumn<bool>("mbpoll");
+    QTest::addColumn<int>("functionCode");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+
+    for (const bool mbpoll : {false, true}) {
+        for (const int fc : {3, 4}) {
+            const char* master = mbpoll ? "mbpoll" : "libmodbus";
+            QTest::addRow("%s fc%d, both devices", master, fc) << mbpoll << fc << 0 << 23;
+            QTest::addRow("%s fc%d, 64-bit value", master, fc) << mbpoll << fc << 3 << 4;
+            QTest::addRow("%s fc%d, 125 registers", master, fc) << mbpoll << fc << 0 << 125;
+        }
+    }
+}
+
+void tst_ModbusService::read()
+{
+    QFETCH(bool, mbpoll);
+    QFETCH(int, functionCode);
+    QFETCH(int, start);
+    QFETCH(int, count);
+
+    // Both masters block: they run in a thread of their own while this thread's loop serves them.
+    std::future<QVector<quint16>> read = std::async(std::launch::async,
+        mbpoll ? readWithMbpoll : readWithLibmodbus, port, functionCode, start, count);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        read.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 2 * WAIT_MS);
+    QVector<quint16> expected = image.mid(start, count);
+    expected.resize(count); // registers past the stored layout read 0
+    QCOMPARE(read.get(), expected);
+}
+
+void tst_ModbusService::answers_data()
+{
+    QTest::addColumn<QByteArrayList>("segments"); // written one by one, each seen by the server
+    QTest::addColumn<QByteArray>("answer");
+
+    const auto row = [](const char* name, const QByteArrayList& segments, const char* answer) {
+        QTest::newRow(name) << segments << QByteArray::fromHex(answer);
+    };
+    row("32-bit value", {readRequest(1, 1, 3, 0, 2)}, "00010000000701030412345678");
+    row("second register of a value alone reads 0", {readRequest(1, 1, 3, 1, 1)},
+        "0001000000050103020000");
+    row("fc4, unit 5, 64-bit value", {readRequest(9, 5, 4, 2, 5)},
+        "00090000000d05040abeef0102030405060708");
+    row("quantity 0", {readRequest(7, 1, 3, 0, 0)}, "000700000003010300");
+    row("function 6", {readRequest(0x0102, 17, 6, 0, 1)}, "010200000003118601");
+    row("quantity 126", {readRequest(3, 1, 3, 0, 126)}, "000300000003018303");
+    row("range past 65535", {readRequest(4, 1, 4, 65535, 2)}, "000400000003018402");
+    row("last register", {readRequest(5, 1, 3, 65535, 1)}, "0005000000050103020000");
+    // Protocol order: function code, then quantity, then address range.
+    row("function checked first", {readRequest(3, 1, 16, 65535, 500)}, "000300000003019001");
+    row("quantity before range", {readRequest(3, 1, 3, 65535, 500)}, "000300000003018303");
+    row("two requests in one segment", {readRequest(1, 1, 3, 0, 1) + readRequest(2, 1, 4, 2, 1)},
+        "0001000000050103021234000200000005010402beef");
+    row("length 4 discarded, next answered",
+        {QByteArray::fromHex("00050000000401030000") + readRequest(6, 1, 3, 20, 1)},
+        "00060000000501030200ff");
+    // The longest frame Modbus TCP allows; bytes beyond the read request are ignored.
+    row("length 254", {QByteArray::fromHex("0008000000fe0103000000010203") + QByteArray(246, 0)},
+        "0008000000050103021234");
+    const QByteArray split = readRequest(0x4242, 1, 3, 0, 2);
+    row("request in three segments", {split.left(3), split.mid(3, 4), split.mid(7)},
+        "42420000000701030412345678");
+}
+
+void tst_ModbusService::answers()
+{
+    QFETCH(QByteArrayList, segments);
+    QFETCH(QByteArray, answer);
+
+    std::unique_ptr<QTcpSocket> client = connectTo(port);
+    QVERIFY(client);
+    for (const QByteArray& segment : segments.mid(0, segments.size() - 1)) {
+        const int waiting = logged("Incomplete packet [");
+        client->write(segment);
+        QTRY_COMPARE_WITH_TIMEOUT(logged("Incomplete packet ["), waiting + 1, WAIT_MS);
+    }
+    QCOMPARE(exchange(*client, segments.last(), answer.size()).toHex(), answer.toHex());
+    // Nothing more than the expected answers arrives, and the connection still serves.
+    QCOMPARE(exchange(*client, readRequest(0xfff, 1, 3, 2, 1), 11).toHex(),
+        QByteArray("0fff00000005010302beef"));
+}
+
+void tst_ModbusService::misbehavingPeers()
+{
+    // One leaves mid-frame; one sends a length field beyond any frame, which must not make the
+    // connection wait to buffer its body.
+    std::unique_ptr<QTcpSocket> leaving = connectTo(port), garbage = connectTo(port);
+    QVERIFY(leaving && garbage);
+    QTRY_COMPARE_WITH_TIMEOUT(listener->findChildren<CConnectionHandler*>().size(), 2, WAIT_MS);
+    leaving->write(readRequest(1, 1, 3, 0, 2).left(8));
+    leaving->disconnectFromHost();
+    garbage->write(QByteArray::fromHex("0001000000ff") + QByteArray(100, 'x'));
+    QTRY_COMPARE_WITH_TIMEOUT(garbage->state(), QAbstractSocket::UnconnectedState, WAIT_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(listener->findChildren<CConnectionHandler*>().size(), 0, WAIT_MS);
+    QCOMPARE(logged("dropped: frame length 255"), 1);
+
+    std::unique_ptr<QTcpSocket> next = connectTo(port);
+    QVERIFY(next);
+    QCOMPARE(exchange(*next, readRequest(1, 1, 3, 0, 1), 11).toHex(),
+        QByteArray("0001000000050103021234"));
+}
+
+void tst_ModbusService::stalledReaderDoesNotStallOthers()
+{
+    std::unique_ptr<QTcpSocket> stalled = connectTo(port);
+    std::unique_ptr<QTcpSocket> other = connectTo(port);
+    QVERIFY(stalled && other);
+    stalled->setReadBufferSize(1); // stops reading: answers pile up on the server's side
+    QByteArray flood;
+    for (int i = 0; i < 40000; ++i)
+        flood += readRequest(quint16(i), 1, 3, 0, 125);
+
+    for (int round = 0; round < 5 && logged("unsent bytes") == 0; ++round) {
+        stalled->write(flood);
+        QCOMPARE(exchange(*other, readRequest(quint16(round), 1, 3, 2, 1), 11).right(2).toHex(),
+            QByteArray("beef"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(logged("unsent bytes") > 0, 20000);
+    QCOMPARE(exchange(*other, readRequest(77, 1, 3, 0, 1), 11).toHex(),
+        QByteArray("004d000000050103021234"));
+}
+
+void tst_ModbusService::burstOfRequestsIsAnswered()
+{
+    // More answers than the output limit, requested at once by a peer that does read them.
+    const int requests = 6000, answerSize = 9 + 2 * 125;
+    QByteArray burst;
+    for (int i = 0; i < requests; ++i)
+        burst += readRequest(quint16(i), 1, 3, 0, 125);
+    std::unique_ptr<QTcpSocket> client = connectTo(port);
+    QVERIFY(client);
+    const QByteArray answers = exchange(*client, burst, requests * answerSize);
+    QCOMPARE(answers.size(), requests * answerSize);
+    QCOMPARE(answers.mid((requests - 1) * answerSize, 13).toHex(),
+        QByteArray("176f000000fd0103fa12345678"));
+    QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+}
+
+QTEST_GUILESS_MAIN(tst_ModbusService)
+#include "tst_modbusservice.moc"
