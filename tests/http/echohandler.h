@@ -7,7 +7,6 @@
 #include "http/responsebuilder.h"
 
 #include <QCryptographicHash>
-#include <QJsonDocument>
 #include <QList>
 
 class EchoHandler : public Http::IRequestHandler, private Http::ResponseBuilder
@@ -21,10 +20,22 @@ public:
             methods.append(request.method);
         }
         clear();
-        if (request.path == QLatin1String("/bytes"))
-            printBytes(request);
-        else
-            printEcho(request);
+        const auto& query = request.query;
+        if (request.path == QLatin1String("/bytes")) {
+            const int size = query.value(QStringLiteral("n")).toInt();
+            print(QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(size / 26 + 1).left(size),
+                QString::fromLatin1(query.value(QStringLiteral("type"), "text/plain")));
+            return response();
+        }
+        QString text = request.method + ' ' + request.path + '\n';
+        for (auto it = query.cbegin(); it != query.cend(); ++it)
+            text += "query " + it.key() + '=' + QString::fromUtf8(it.value()) + '\n';
+        for (auto it = request.form.cbegin(); it != request.form.cend(); ++it) {
+            const QByteArray value = it.value().toUtf8();
+            text += "form " + it.key() + ' ' + QString::number(value.size()) + ' '
+                + QCryptographicHash::hash(value, QCryptographicHash::Md5).toHex() + '\n';
+        }
+        print(text, Http::CONTENT_TYPE_TXT);
         return response();
     }
 
@@ -32,39 +43,4 @@ public:
     bool recordRequests = true;
     QList<quint16> clientPorts;
     QStringList methods;
-
-private:
-    void printBytes(const Http::Request& request)
-    {
-        const int size = request.query.value(QStringLiteral("n")).toInt();
-        const QByteArray type = request.query.value(QStringLiteral("type"), "text/plain");
-        QByteArray body;
-        body.reserve(size);
-        for (int i = 0; i < size; ++i)
-            body.append(char('a' + (i * 7 + i / 26) % 26));
-        print(body, QString::fromLatin1(type));
-    }
-
-    void printEcho(const Http::Request& request)
-    {
-        QString text = request.method + QLatin1Char(' ') + request.path + QLatin1Char('\n');
-        for (auto it = request.query.cbegin(); it != request.query.cend(); ++it)
-            text += QStringLiteral("query %1=%2\n").arg(it.key(), QString::fromUtf8(it.value()));
-        for (auto it = request.form.cbegin(); it != request.form.cend(); ++it) {
-            const QByteArray md5
-                = QCryptographicHash::hash(it.value().toUtf8(), QCryptographicHash::Md5);
-            text += QStringLiteral("form %1 %2 %3\n")
-                        .arg(it.key())
-                        .arg(it.value().toUtf8().size())
-                        .arg(QString::fromLatin1(md5.toHex()));
-        }
-        for (const Http::UploadedFile& file : request.files)
-            text += QStringLiteral("file %1 %2 %3\n")
-                        .arg(file.filename, file.type)
-                        .arg(file.data.size());
-        if (!request.json.isNull())
-            text += QStringLiteral("json %1\n")
-                        .arg(QString::fromUtf8(request.json.toJson(QJsonDocument::Compact)));
-        print(text, Http::CONTENT_TYPE_TXT);
-    }
 };

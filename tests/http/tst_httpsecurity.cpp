@@ -11,181 +11,82 @@ class TestHttpSecurity : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void pbkdf2KnownHash();
-    void pbkdf2RoundTrip();
-    void pbkdf2Rejects_data();
-    void pbkdf2Rejects();
-    void slowEquals();
-    void randomBounds();
-    void privateKeys_data();
-    void privateKeys();
-    void certificates();
-
-private:
-    QByteArray file(const QString& name) const;
-    void openssl(const QStringList& arguments);
-
-    QTemporaryDir m_dir;
+    void passwordsAndRandom();
+    void keysAndCertificates();
 };
 
-QByteArray TestHttpSecurity::file(const QString& name) const
+void TestHttpSecurity::passwordsAndRandom()
 {
-    QFile f(m_dir.filePath(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+    using namespace Utils::Password;
+    // "password" salted with "salt", 100000 iterations of PBKDF2-HMAC-SHA512, 64 bytes:
+    // f5d17022...18bd7581, as Python's hashlib.pbkdf2_hmac and `openssl kdf` both give.
+    const QByteArray known = "c2FsdA==:9dFwIslq9GwKHcSaWLvmVKKOmBBIg+SvTel0zaLHQSLdCC9BBak/"
+                             "yAaSyk6xp4TP7agb+qM/UZLMkUPYGL11gQ==";
+    QVERIFY(PBKDF2::verify(known, QStringLiteral("password")));
+    QVERIFY(!PBKDF2::verify(known, QStringLiteral("Password")));
+    for (const QByteArray& stored : {QByteArray(), QByteArray(known).replace(':', ""),
+             known + ":AAAA", known.mid(8), known.chopped(4), "c2FsdQ==" + known.mid(8)})
+        QVERIFY2(!PBKDF2::verify(stored, QByteArray("password")), stored.constData());
 
-void TestHttpSecurity::openssl(const QStringList& arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(m_dir.path());
-    process.start(QStringLiteral("openssl"), arguments);
-    QVERIFY2(process.waitForFinished(60000), qPrintable(arguments.join(' ')));
-    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
-}
+    // A fresh salt every time; text passwords are hashed as UTF-8.
+    const QString text = QString::fromUtf8("пароль");
+    const QByteArray stored = PBKDF2::generate(text);
+    QVERIFY(stored.size() == 113 && stored.indexOf(':') == 24);
+    QVERIFY(stored != PBKDF2::generate(text));
+    QVERIFY(PBKDF2::verify(stored, text.toUtf8()) && !PBKDF2::verify(stored, text.chopped(1)));
 
-void TestHttpSecurity::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    openssl({"ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", "ec-sec1.pem"});
-    openssl({"pkey", "-in", "ec-sec1.pem", "-out", "ec-pkcs8.pem"});
-    openssl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out",
-        "rsa-pkcs8.pem"});
-    openssl({"pkey", "-in", "rsa-pkcs8.pem", "-traditional", "-out", "rsa-pkcs1.pem"});
-    openssl({"pkey", "-in", "ec-sec1.pem", "-outform", "DER", "-out", "ec.der"});
-    openssl({"pkey", "-in", "ec-sec1.pem", "-aes256", "-passout", "pass:secret", "-out",
-        "ec-encrypted.pem"});
-    openssl({"req", "-x509", "-key", "ec-sec1.pem", "-subj", "/CN=leaf", "-days", "2", "-out",
-        "leaf.pem"});
-    openssl({"req", "-x509", "-key", "rsa-pkcs8.pem", "-subj", "/CN=ca", "-days", "2", "-out",
-        "ca.pem"});
-}
+    QVERIFY(slowEquals({}, {}) && slowEquals("abc", "abc") && !slowEquals("ab", "abc"));
+    QVERIFY(!slowEquals("abc", "ab") && !slowEquals("abc", "abd")
+        && !slowEquals("\x80", QByteArray(1, 0)));
 
-void TestHttpSecurity::pbkdf2KnownHash()
-{
-    // Password "password" and salt "salt" with 100000 iterations of PBKDF2-HMAC-SHA512, 64
-    // bytes: f5d17022...18bd7581, as Python's hashlib.pbkdf2_hmac and `openssl kdf` both give.
-    const QByteArray stored = "c2FsdA==:9dFwIslq9GwKHcSaWLvmVKKOmBBIg+SvTel0zaLHQSLdCC9BBak/"
-                              "yAaSyk6xp4TP7agb+qM/UZLMkUPYGL11gQ==";
-    QVERIFY(Utils::Password::PBKDF2::verify(stored, QStringLiteral("password")));
-    QVERIFY(Utils::Password::PBKDF2::verify(stored, QByteArray("password")));
-    QVERIFY(!Utils::Password::PBKDF2::verify(stored, QStringLiteral("Password")));
-}
-
-void TestHttpSecurity::pbkdf2RoundTrip()
-{
-    using namespace Utils::Password::PBKDF2;
-    const QByteArray first = generate(QStringLiteral("abc"));
-    const QByteArray second = generate(QStringLiteral("abc"));
-    QCOMPARE(first.size(), 113);
-    QCOMPARE(first.indexOf(':'), 24);
-    QVERIFY(first != second);
-    QVERIFY(verify(first, QStringLiteral("abc")));
-    QVERIFY(verify(second, QByteArray("abc")));
-    QVERIFY(!verify(first, QStringLiteral("abd")));
-
-    // Text passwords are hashed as UTF-8.
-    const QByteArray unicode = generate(QStringLiteral("\u043f\u0430\u0440\u043e\u043b\u044c"));
-    QVERIFY(verify(unicode, QString::fromUtf8("пароль").toUtf8()));
-}
-
-void TestHttpSecurity::pbkdf2Rejects_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    const QByteArray good = "c2FsdA==:9dFwIslq9GwKHcSaWLvmVKKOmBBIg+SvTel0zaLHQSLdCC9BBak/"
-                            "yAaSyk6xp4TP7agb+qM/UZLMkUPYGL11gQ==";
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("no colon") << QByteArray(good).replace(':', "");
-    QTest::newRow("three pieces") << good + ":AAAA";
-    QTest::newRow("leading colon") << ":" + good.mid(good.indexOf(':') + 1);
-    QTest::newRow("key cut short") << good.left(good.size() - 4);
-    QTest::newRow("other salt") << "c2FsdQ==" + good.mid(good.indexOf(':'));
-}
-
-void TestHttpSecurity::pbkdf2Rejects()
-{
-    QFETCH(QByteArray, stored);
-    QVERIFY(!Utils::Password::PBKDF2::verify(stored, QStringLiteral("password")));
-}
-
-void TestHttpSecurity::slowEquals()
-{
-    using Utils::Password::slowEquals;
-    QVERIFY(slowEquals(QByteArray(), QByteArray()));
-    QVERIFY(slowEquals("abc", "abc"));
-    QVERIFY(!slowEquals("ab", "abc"));
-    QVERIFY(!slowEquals("abc", "ab"));
-    QVERIFY(!slowEquals("abc", "abd"));
-    QVERIFY(!slowEquals(QByteArray("\x80", 1), QByteArray("\x00", 1)));
-}
-
-void TestHttpSecurity::randomBounds()
-{
-    using Utils::Random::rand;
     QSet<quint32> seen;
     for (int i = 0; i < 2000; ++i) {
-        QCOMPARE(rand(5, 5), 5u);
-        const quint32 value = rand(0, 10);
-        QVERIFY(value < 10);
-        seen.insert(value);
-        QVERIFY(rand(0xFFFFFFF0, 0xFFFFFFFF) < 0xFFFFFFFF);
+        seen.insert(Utils::Random::rand(0, 10));
+        QVERIFY(Utils::Random::rand(5, 5) == 5 && Utils::Random::rand(~0u - 9, ~0u) < ~0u);
     }
-    QCOMPARE(seen.size(), 10);
+    QCOMPARE(seen, QSet<quint32>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
-void TestHttpSecurity::privateKeys_data()
+void TestHttpSecurity::keysAndCertificates()
 {
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<int>("algorithm");
-
-    QTest::newRow("EC, SEC1 PEM") << "ec-sec1.pem" << true << int(QSsl::Ec);
-    QTest::newRow("EC, PKCS#8 PEM") << "ec-pkcs8.pem" << true << int(QSsl::Ec);
-    QTest::newRow("RSA, PKCS#8 PEM") << "rsa-pkcs8.pem" << true << int(QSsl::Rsa);
-    QTest::newRow("RSA, PKCS#1 PEM") << "rsa-pkcs1.pem" << true << int(QSsl::Rsa);
-    QTest::newRow("DER") << "ec.der" << false << 0;
-    QTest::newRow("encrypted PEM") << "ec-encrypted.pem" << false << 0;
-    QTest::newRow("certificate, not a key") << "leaf.pem" << false << 0;
-    QTest::newRow("missing file") << "none.pem" << false << 0;
-}
-
-void TestHttpSecurity::privateKeys()
-{
-    QFETCH(QString, fileName);
-    QFETCH(bool, valid);
-    QFETCH(int, algorithm);
-
-    const QSslKey key = Utils::SSLKey::load(file(fileName));
-    QCOMPARE(!key.isNull(), valid);
-    if (valid) {
-        QCOMPARE(int(key.algorithm()), algorithm);
-        QCOMPARE(key.type(), QSsl::PrivateKey);
+    QTemporaryDir dir;
+    for (const char* command : {"ecparam -name prime256v1 -genkey -noout -out ec.pem",
+             "pkey -in ec.pem -out ec-pkcs8.pem", "pkey -in ec.pem -outform DER -out ec.der",
+             "genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out rsa-pkcs8.pem",
+             "pkey -in rsa-pkcs8.pem -traditional -out rsa-pkcs1.pem",
+             "pkey -in ec.pem -aes256 -passout pass:secret -out ec-encrypted.pem",
+             "req -x509 -key ec.pem -subj /CN=leaf -days 2 -out leaf.pem",
+             "req -x509 -key rsa-pkcs8.pem -subj /CN=ca -days 2 -out ca.pem"}) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir.path());
+        openssl.start(QStringLiteral("openssl"), QString::fromLatin1(command).split(' '));
+        QVERIFY2(openssl.waitForFinished(60000) && openssl.exitCode() == 0, command);
     }
-}
+    const auto file = [&](const char* name) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
 
-void TestHttpSecurity::certificates()
-{
-    using Utils::Net::loadSSLCertificate;
+    // PEM keys in every usual form load; DER, encrypted keys and certificates do not.
+    const QList<QPair<const char*, int>> keys = {{"ec.pem", QSsl::Ec}, {"ec-pkcs8.pem", QSsl::Ec},
+        {"rsa-pkcs8.pem", QSsl::Rsa}, {"rsa-pkcs1.pem", QSsl::Rsa}, {"ec.der", -1},
+        {"ec-encrypted.pem", -1}, {"leaf.pem", -1}};
+    for (const auto& [name, algorithm] : keys) {
+        const QSslKey key = Utils::SSLKey::load(file(name));
+        QVERIFY2((key.isNull() ? -1 : int(key.algorithm())) == algorithm, name);
+    }
+
     const QByteArray leaf = file("leaf.pem");
     const QByteArray ca = file("ca.pem");
-
-    const QList<QSslCertificate> chain = loadSSLCertificate(leaf + ca);
-    QCOMPARE(chain.size(), 2);
-    QCOMPARE(chain.at(0).subjectInfo(QSslCertificate::CommonName), QStringList("leaf"));
-    QCOMPARE(chain.at(1).subjectInfo(QSslCertificate::CommonName), QStringList("ca"));
-
+    QStringList names;
+    for (const QSslCertificate& certificate : Utils::Net::loadSSLCertificate(leaf + ca))
+        names += certificate.subjectInfo(QSslCertificate::CommonName);
+    QCOMPARE(names, QStringList({"leaf", "ca"}));
     // One damaged block spoils the whole chain, wherever it is.
-    QByteArray damaged = ca;
-    damaged[damaged.indexOf('\n') + 30] = '*';
-    damaged[damaged.indexOf('\n') + 31] = '!';
-    QVERIFY(loadSSLCertificate(leaf + damaged).isEmpty());
-    QVERIFY(loadSSLCertificate(damaged + leaf).isEmpty());
-    QByteArray cut = ca;
-    cut.remove(ca.indexOf('\n') + 1, 200);
-    QVERIFY(loadSSLCertificate(leaf + cut).isEmpty());
-
-    QVERIFY(loadSSLCertificate(QByteArray()).isEmpty());
-    QVERIFY(loadSSLCertificate(file("ec-sec1.pem")).isEmpty());
+    const QByteArray damaged = QByteArray(ca).replace(ca.indexOf('\n') + 30, 2, "*!");
+    const QByteArray cut = QByteArray(ca).remove(ca.indexOf('\n') + 1, 200);
+    for (const QByteArray& pem : {leaf + damaged, damaged + leaf, leaf + cut, {}, file("ec.pem")})
+        QVERIFY(Utils::Net::loadSSLCertificate(pem).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestHttpSecurity)

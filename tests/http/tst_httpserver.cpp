@@ -3,9 +3,7 @@
 #include "http/connection.h"
 #include "http/server.h"
 
-#include <QCryptographicHash>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -13,194 +11,99 @@
 #include <memory>
 #include <vector>
 
-namespace {
-
-struct ProcessResult
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
 // Runs a client program while the event loop keeps serving, since the server is in this thread.
-ProcessResult run(
-    const QString& program, const QStringList& arguments, const QByteArray& input = QByteArray())
+static QByteArray run(const QString& program, const QStringList& args, const QByteArray& input = {})
 {
     QProcess process;
-    QEventLoop loop;
-    QObject::connect(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), &loop,
-        &QEventLoop::quit);
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    process.start(program, arguments);
-    if (process.state() != QProcess::NotRunning) {
-        process.write(input);
-        process.closeWriteChannel();
-        loop.exec();
-    }
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    ProcessResult result;
-    if (process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart)
-        result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    process.start(program, args);
+    process.write(input);
+    process.closeWriteChannel();
+    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
+    return process.readAllStandardOutput();
 }
 
-QString httpUrl(quint16 port, const QString& path)
+static std::unique_ptr<QTcpSocket> connectTo(quint16 port, const QByteArray& request)
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    socket->write(request);
+    return socket;
 }
 
-} // namespace
+// Everything the peer sent before it closed the connection.
+static QByteArray readUntilClosed(QTcpSocket& socket, int timeout)
+{
+    QByteArray received;
+    QDeadlineTimer deadline(timeout);
+    while (socket.state() != QTcpSocket::UnconnectedState && !deadline.hasExpired()) {
+        QTest::qWait(10);
+        received += socket.readAll();
+    }
+    return socket.state() == QTcpSocket::UnconnectedState ? received + socket.readAll() : "<open>";
+}
 
 class TestHttpServer : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void gzipAcceptance_data();
-    void gzipAcceptance();
-    void curlKeepAliveAndHead();
-    void curlCompressed();
-    void curlLargePost();
-    void splitAndPipelinedRequests();
-    void stalledClientsDoNotBlockOthers();
-    void failures_data();
+    void initTestCase() { QVERIFY(m_server.listen(QHostAddress::LocalHost, 0)); }
+    void curl();
+    void slowStalledAndPipelinedClients();
     void failures();
-    void oversizedRequest();
-    void connectionLimit();
-    void idleSweep();
+    void connectionLimitAndIdleSweep();
     void https();
 
 private:
-    std::unique_ptr<QTcpSocket> connectRaw(quint16 port);
+    quint16 port() const { return m_server.serverPort(); }
+    QString url(QString p) const { return "http://127.0.0.1:" + QString::number(port()) + p; }
 
     EchoHandler m_handler;
-    std::unique_ptr<Http::Server> m_server;
-    quint16 m_port = 0;
+    Http::Server m_server {&m_handler};
 };
 
-std::unique_ptr<QTcpSocket> TestHttpServer::connectRaw(quint16 port)
+void TestHttpServer::curl()
 {
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QHostAddress::LocalHost, port);
-    return socket;
-}
-
-void TestHttpServer::initTestCase()
-{
-    m_server = std::make_unique<Http::Server>(&m_handler);
-    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
-    m_port = m_server->serverPort();
-}
-
-void TestHttpServer::gzipAcceptance_data()
-{
-    QTest::addColumn<QString>("codings");
-    QTest::addColumn<bool>("gzip");
-
-    QTest::newRow("absent") << "" << false;
-    QTest::newRow("plain gzip") << "gzip" << true;
-    QTest::newRow("browser list") << "gzip, deflate, br" << true;
-    QTest::newRow("upper case") << "GZIP" << false;
-    QTest::newRow("q zero") << "gzip;q=0" << false;
-    QTest::newRow("q zero, then star") << "gzip;q=0, *" << true;
-    QTest::newRow("star with q") << "deflate, *;q=0.5" << true;
-    QTest::newRow("star q zero") << "deflate, *;q=0" << false;
-    QTest::newRow("q with spaces") << "gzip ; q = 0.8" << true;
-    QTest::newRow("first gzip item decides") << "gzip;q=0, gzip" << false;
-    QTest::newRow("broken q") << "gzip;q=x" << false;
-    QTest::newRow("only commas") << " , ," << false;
-}
-
-void TestHttpServer::gzipAcceptance()
-{
-    QFETCH(QString, codings);
-    QFETCH(bool, gzip);
-    QCOMPARE(Http::acceptsGzipEncoding(codings), gzip);
-}
-
-void TestHttpServer::curlKeepAliveAndHead()
-{
+    // One kept-alive connection; gzip when asked for, but never for images.
     m_handler.clientPorts.clear();
-    const ProcessResult twice
-        = run("curl", {"-sS", "-v", httpUrl(m_port, "/a?x=1"), httpUrl(m_port, "/b%20c")});
-    QCOMPARE(twice.exitCode, 0);
-    QCOMPARE(twice.out, QByteArray("GET /a\nquery x=1\nGET /b c\n"));
-    QVERIFY(twice.err.contains("Re-using existing connection"));
-    QCOMPARE(m_handler.clientPorts.size(), 2);
-    QCOMPARE(m_handler.clientPorts.at(0), m_handler.clientPorts.at(1));
-    QVERIFY(twice.err.contains("< connection: keep-alive"));
+    const QByteArray three = run("curl",
+        {"-sS", "-D", "-", "--compressed", url("/a?x=1"), url("/bytes?n=5000"),
+            url("/bytes?n=5000&type=image/png")});
+    const QByteArray body = three.right(5000);
+    QVERIFY(three.contains("\r\n\r\nGET /a\nquery x=1\nHTTP/1.1 200 OK\r\n"));
+    QCOMPARE(three.count(body), 2);
+    QCOMPARE(m_handler.clientPorts.count(m_handler.clientPorts.value(0)), 3);
+    QCOMPARE(three.count("\r\nconnection: keep-alive\r\n"), 3);
+    QCOMPARE(three.count("\r\ncontent-encoding: gzip\r\n"), 1);
+    QCOMPARE(three.count("\r\ncontent-length: 5000\r\n"), 1);
+    // Accept-Encoding as other clients may word it.
+    for (const char* no : {"", "GZIP", "gzip;q=0", "br, *;q=0", "gzip;q=0, gzip", "gzip;q=x"})
+        QVERIFY2(!Http::acceptsGzipEncoding(QString::fromLatin1(no)), no);
+    QVERIFY(Http::acceptsGzipEncoding("gzip ; q = 0.8") && Http::acceptsGzipEncoding("br, *;q=.5"));
+    QVERIFY(Http::acceptsGzipEncoding("gzip;q=0, *"));
 
     // HEAD answers with the GET's headers, the uncompressed length and no body.
     m_handler.methods.clear();
-    const ProcessResult head
-        = run("curl", {"-sS", "-I", "--compressed", httpUrl(m_port, "/bytes?n=3000")});
-    QCOMPARE(head.exitCode, 0);
+    const QByteArray head = run("curl", {"-sS", "-I", "--compressed", url("/bytes?n=3000")});
     QCOMPARE(m_handler.methods, QStringList("GET"));
-    QVERIFY(head.out.startsWith("HTTP/1.1 200 OK\r\n"));
-    QVERIFY(head.out.contains("\r\ncontent-length: 3000\r\n"));
-    QVERIFY(head.out.contains("\r\ncontent-type: text/plain\r\n"));
-    QVERIFY(!head.out.contains("content-encoding"));
-    QVERIFY(head.out.endsWith("\r\n\r\n"));
+    QVERIFY(head.startsWith("HTTP/1.1 200 OK\r\n") && head.endsWith("\r\n\r\n"));
+    QVERIFY(head.contains("\r\ncontent-length: 3000\r\n") && !head.contains("encoding"));
+
+    // A 2 MiB form field arrives whole.
+    const QByteArray value = QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(80660).left(2097152);
+    QCOMPARE(run("curl", {"-sS", "--data-binary", "@-", url("/up")}, "data=" + value),
+        "POST /up\nform data 2097152 "
+            + QCryptographicHash::hash(value, QCryptographicHash::Md5).toHex() + "\n");
 }
 
-void TestHttpServer::curlCompressed()
+void TestHttpServer::slowStalledAndPipelinedClients()
 {
-    const ProcessResult plain = run("curl", {"-sS", httpUrl(m_port, "/bytes?n=5000")});
-    QCOMPARE(plain.out.size(), 5000);
-
-    const ProcessResult gzip
-        = run("curl", {"-sS", "-D", "-", "--compressed", httpUrl(m_port, "/bytes?n=5000")});
-    QCOMPARE(gzip.exitCode, 0);
-    const int end = gzip.out.indexOf("\r\n\r\n");
-    const QByteArray headers = gzip.out.left(end);
-    QVERIFY(headers.contains("\r\ncontent-encoding: gzip"));
-    const int length = QRegularExpression("content-length: (\\d+)")
-                           .match(QString::fromLatin1(headers))
-                           .captured(1)
-                           .toInt();
-    QVERIFY2(length > 0 && length < 1000, headers.constData());
-    QCOMPARE(gzip.out.mid(end + 4), plain.out);
-
-    const ProcessResult png = run("curl",
-        {"-sS", "-D", "-", "--compressed", httpUrl(m_port, "/bytes?n=5000&type=image/png")});
-    QVERIFY(!png.out.contains("content-encoding"));
-    QVERIFY(png.out.contains("\r\ncontent-length: 5000\r\n"));
-}
-
-void TestHttpServer::curlLargePost()
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath("body"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QByteArray value(2 * 1024 * 1024, Qt::Uninitialized);
-    for (int i = 0; i < value.size(); ++i)
-        value[i] = char('a' + i % 26);
-    file.write("data=" + value);
-    file.close();
-
-    const ProcessResult result
-        = run("curl", {"-sS", "--data-binary", "@" + file.fileName(), httpUrl(m_port, "/upload")});
-    QCOMPARE(result.exitCode, 0);
-    const QByteArray md5 = QCryptographicHash::hash(value, QCryptographicHash::Md5).toHex();
-    QCOMPARE(result.out, "POST /upload\nform data 2097152 " + md5 + "\n");
-}
-
-void TestHttpServer::splitAndPipelinedRequests()
-{
-    auto client = connectRaw(m_port);
-    QTRY_COMPARE(client->state(), QAbstractSocket::ConnectedState);
-
     // Byte by byte: no answer until the last byte is there, then exactly one.
     const QByteArray request = "GET /split HTTP/1.1\r\nHost: x\r\n\r\n";
-    for (int i = 0; i < request.size() - 1; ++i) {
-        client->write(request.mid(i, 1));
+    auto client = connectTo(port(), request.left(1));
+    for (const char byte : request.mid(1).chopped(1)) {
         QTRY_COMPARE(client->bytesToWrite(), 0);
         QTest::qWait(2);
+        client->write(&byte, 1);
     }
     QTest::qWait(50);
     QCOMPARE(client->bytesAvailable(), 0);
@@ -209,216 +112,116 @@ void TestHttpServer::splitAndPipelinedRequests()
     QTRY_VERIFY((received += client->readAll()).endsWith("GET /split\n"));
     QCOMPARE(received.count("HTTP/1.1 "), 1);
 
-    // Three requests in one segment are answered in order.
+    // Four requests in one segment are answered in order.
     received.clear();
-    client->write(
-        "GET /one HTTP/1.1\r\n\r\n"
-        "POST /two HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 7\r\n\r\n"
-        "{\"a\":1}"
-        "HEAD /three HTTP/1.1\r\n\r\nGET /four HTTP/1.1\r\n\r\n");
-    QTRY_VERIFY((received += client->readAll()).endsWith("GET /four\n"));
+    client->write("GET /1 HTTP/1.1\r\n\r\nPOST /2 HTTP/1.1\r\nContent-Type: "
+                  "application/x-www-form-urlencoded\r\n"
+                  "Content-Length: 3\r\n\r\na=bHEAD /3 HTTP/1.1\r\n\r\nGET /4 HTTP/1.1\r\n\r\n");
+    QTRY_VERIFY((received += client->readAll()).endsWith("GET /4\n"));
     QCOMPARE(received.count("HTTP/1.1 200 OK\r\n"), 4);
-    const int one = received.indexOf("GET /one\n");
-    const int two = received.indexOf("POST /two\njson {\"a\":1}\n");
-    const int four = received.indexOf("GET /four\n");
-    QVERIFY(one > 0 && two > one && four > two);
-    QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
-}
+    const int two = received.indexOf("POST /2\nform a 1 92eb5ffee6ae2fec3ad71c777531578f\n");
+    QVERIFY(received.indexOf("GET /1\n") < two && two < received.indexOf("GET /4\n"));
 
-void TestHttpServer::stalledClientsDoNotBlockOthers()
-{
     // One client asks for 40 MB of answers and never reads them, another sends half a request.
-    auto reader = connectRaw(m_port);
-    QByteArray requests;
-    for (int i = 0; i < 400; ++i)
-        requests += "GET /bytes?n=100000 HTTP/1.1\r\n\r\n";
+    auto reader
+        = connectTo(port(), QByteArray("GET /bytes?n=100000 HTTP/1.1\r\n\r\n").repeated(400));
     reader->setReadBufferSize(1);
-    reader->write(requests);
-    auto trickler = connectRaw(m_port);
-    trickler->write("GET /tr");
+    auto trickler = connectTo(port(), "GET /tr");
     QTRY_COMPARE(reader->bytesToWrite(), 0);
 
-    const QElapsedTimer started = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    const ProcessResult other = run("curl", {"-sS", httpUrl(m_port, "/other")});
-    QCOMPARE(other.out, QByteArray("GET /other\n"));
-    QVERIFY(started.elapsed() < 5000);
-    QCOMPARE(reader->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(run("curl", {"-sS", "-m", "5", url("/other")}), QByteArray("GET /other\n"));
+    QCOMPARE(reader->state(), QTcpSocket::ConnectedState);
 
     // Once the stalled reader reads again, every answer arrives.
     reader->setReadBufferSize(0);
-    qint64 received = 0;
-    QTRY_VERIFY_WITH_TIMEOUT((received += reader->readAll().size()) >= 400 * 100000, 30000);
-}
-
-void TestHttpServer::failures_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("statusLine");
-    QTest::addColumn<QString>("warning");
-
-    QTest::newRow("unknown method")
-        << QByteArray("BREW /pot HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n\r\n")
-        << QByteArray("HTTP/1.1 501 Not Implemented")
-        << "Bad Http request method, closing socket. IP: 127.0.0.1. Method: \"BREW\"";
-    QTest::newRow("lower-case method")
-        << QByteArray("get / HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request")
-        << "Bad Http request, closing socket. IP: 127.0.0.1";
-    QTest::newRow("header without colon")
-        << QByteArray("GET / HTTP/1.1\r\nHost\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request")
-        << "Bad Http request, closing socket. IP: 127.0.0.1";
-    // Refused from the header alone, without waiting for the announced body.
-    QTest::newRow("body over 64 MiB")
-        << QByteArray("POST / HTTP/1.1\r\nContent-Length: 67108865\r\n\r\n")
-        << QByteArray("HTTP/1.1 400 Bad Request")
-        << "Bad Http request, closing socket. IP: 127.0.0.1";
+    qint64 total = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((total += reader->readAll().size()) >= 400 * 100000, 30000);
 }
 
 void TestHttpServer::failures()
 {
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, statusLine);
-    QFETCH(QString, warning);
-
-    QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
-    auto client = connectRaw(m_port);
-    client->write(request);
-    QByteArray received;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (received += client->readAll(), client->state() == QAbstractSocket::UnconnectedState),
-        5000);
-    received += client->readAll();
-    QVERIFY2(received.startsWith(statusLine + "\r\n"), received.constData());
-    QVERIFY(received.contains("\r\nconnection: close\r\n"));
-    QVERIFY(received.contains("\r\ncontent-length: 0\r\n"));
-    QVERIFY(received.contains("\r\ndate: "));
-    QVERIFY(received.endsWith("\r\n\r\n"));
-    QCOMPARE(received.count("HTTP/1.1"), 1);
-}
-
-void TestHttpServer::oversizedRequest()
-{
-    QTest::ignoreMessage(QtWarningMsg,
-        "Http request size exceeds limitation, closing socket. Limit: 73819750, "
-        "IP: 127.0.0.1");
-    auto client = connectRaw(m_port);
-    client->write("GET /" + QByteArray(73819750, 'a'));
-    QByteArray received;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (received += client->readAll(), client->state() == QAbstractSocket::UnconnectedState),
-        30000);
-    received += client->readAll();
-    QVERIFY2(received.startsWith("HTTP/1.1 413 Payload Too Large\r\n"), received.left(100));
-    QCOMPARE(received.count("HTTP/1.1"), 1);
-}
-
-void TestHttpServer::connectionLimit()
-{
-    const QByteArray request = "GET /limit HTTP/1.1\r\n\r\n";
-    std::vector<std::unique_ptr<QTcpSocket>> clients;
-    for (int i = 0; i < 500; ++i) {
-        clients.push_back(connectRaw(m_port));
-        clients.back()->write(request);
+    const QString closing = QStringLiteral("closing socket. IP: 127.0.0.1");
+    const QList<std::tuple<QByteArray, QByteArray, QString>> cases
+        = {{"BREW /pot HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n\r\n", "501 Not Implemented",
+               "Bad Http request method, " + closing + ". Method: \"BREW\""},
+            {"get / HTTP/1.1\r\n\r\n", "400 Bad Request", "Bad Http request, " + closing},
+            {"GET /" + QByteArray(73819750, 'a'), "413 Payload Too Large",
+                "Http request size exceeds limitation, closing socket. Limit: 73819750, IP: "
+                "127.0.0.1"}};
+    for (const auto& [request, status, warning] : cases) {
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+        const QByteArray received = readUntilClosed(*connectTo(port(), request), 30000);
+        QCOMPARE(received.left(received.indexOf("date: ")),
+            "HTTP/1.1 " + status + "\r\nconnection: close\r\ncontent-length: 0\r\n");
+        QVERIFY(received.endsWith("\r\n\r\n") && received.count("HTTP/1.1") == 1);
     }
-    // Every one of the 500 is served, so all of them are open on the server side.
+}
+
+void TestHttpServer::connectionLimitAndIdleSweep()
+{
+    // All 500 are served, so all are open on the server side; the next is closed without a word.
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 500; ++i)
+        clients.push_back(connectTo(port(), "GET /limit HTTP/1.1\r\n\r\n"));
     for (auto& client : clients)
         QTRY_VERIFY_WITH_TIMEOUT(client->bytesAvailable() > 0, 20000);
+    QCOMPARE(
+        readUntilClosed(*connectTo(port(), "GET /limit HTTP/1.1\r\n\r\n"), 10000), QByteArray());
 
-    auto refused = connectRaw(m_port);
-    refused->write(request);
-    QTRY_COMPARE_WITH_TIMEOUT(refused->state(), QAbstractSocket::UnconnectedState, 10000);
-    QCOMPARE(refused->readAll(), QByteArray());
-
-    // A closed connection frees its place.
+    // A closed connection frees its place (once the server has seen it go). The one that
+    // takes it goes silent after its answer and is dropped 7 s later by a sweep every 2 s.
     clients.front()->disconnectFromHost();
-    QTRY_COMPARE(clients.front()->state(), QAbstractSocket::UnconnectedState);
-    QByteArray received;
-    QTRY_VERIFY_WITH_TIMEOUT(
+    std::unique_ptr<QTcpSocket> idle;
+    QVERIFY(QTest::qWaitFor(
         [&] {
-            auto next = connectRaw(m_port);
-            next->write(request);
-            QTest::qWait(100);
-            received = next->readAll();
-            return received.endsWith("GET /limit\n");
-        }(),
-        10000);
-}
-
-void TestHttpServer::idleSweep()
-{
-    // A client that goes silent after its answer is dropped 7 s later, by a sweep that runs
-    // every 2 s. (The request also waits out the clients the previous test left behind.)
-    auto client = connectRaw(m_port);
-    QByteArray received;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            client = connectRaw(m_port);
-            client->write("GET /idle HTTP/1.1\r\n\r\n");
-            QTest::qWait(100);
-            received = client->readAll();
-            return received.endsWith("GET /idle\n");
-        }(),
-        10000);
+            idle = connectTo(port(), "GET /idle HTTP/1.1\r\n\r\n");
+            return QTest::qWaitFor([&] { return idle->peek(4096).endsWith("GET /idle\n"); }, 300);
+        },
+        10000));
     QElapsedTimer elapsed;
     elapsed.start();
-    QTRY_COMPARE_WITH_TIMEOUT(client->state(), QAbstractSocket::UnconnectedState, 12000);
-    QVERIFY2(elapsed.elapsed() >= 6900 && elapsed.elapsed() < 9900,
-        qPrintable(QString::number(elapsed.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(idle->state(), QTcpSocket::UnconnectedState, 12000);
+    QVERIFY(elapsed.elapsed() >= 6900 && elapsed.elapsed() < 9900);
 }
 
 void TestHttpServer::https()
 {
     QTemporaryDir dir;
-    const ProcessResult generated = run("openssl",
+    const QString certificate = dir.filePath("cert.pem");
+    const QString key = dir.filePath("key.pem");
+    run("openssl",
         {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj",
-            "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1", "-days", "2", "-keyout",
-            dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
-    QCOMPARE(generated.exitCode, 0);
-    QFile certificate(dir.filePath("cert.pem"));
-    QFile key(dir.filePath("key.pem"));
-    QVERIFY(certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
-
+            "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1", "-days", "2", "-keyout", key,
+            "-out", certificate});
+    const auto read = [](const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
     Http::Server server(&m_handler);
     QTest::ignoreMessage(QtDebugMsg, "No valid certificate files has been found!");
-    QVERIFY(!server.setupHttps("garbage", key.readAll()));
-    QVERIFY(!server.isHttps());
-    key.seek(0);
-    QVERIFY(server.setupHttps(certificate.readAll(), key.readAll()));
-    QVERIFY(server.isHttps());
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QVERIFY(!server.setupHttps("garbage", read(key)) && !server.isHttps());
+    QVERIFY(
+        server.setupHttps(read(certificate), read(key)) && server.listen(QHostAddress::LocalHost));
     const QString address = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
 
-    const ProcessResult curl = run(
-        "curl", {"-sS", "--cacert", certificate.fileName(), "https://" + address + "/secure?x=1"});
-    QVERIFY2(curl.exitCode == 0, curl.err.constData());
-    QCOMPARE(curl.out, QByteArray("GET /secure\nquery x=1\n"));
+    QCOMPARE(run("curl", {"-sS", "--cacert", certificate, "https://" + address + "/s?x=1"}),
+        QByteArray("GET /s\nquery x=1\n"));
 
-    // The unknown method after the GET makes the server close, which ends s_client.
+    // The unknown method after the GET makes the server close, which ends s_client. TLS 1.1
+    // finds no usable cipher suite.
     const QByteArray requests = "GET /s HTTP/1.1\r\n\r\nBREW / HTTP/1.1\r\n\r\n";
+    const QStringList sClient = {"s_client", "-connect", address, "-quiet", "-ign_eof"};
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Bad Http request method"));
-    const ProcessResult tls12 = run(
-        "openssl", {"s_client", "-connect", address, "-tls1_2", "-quiet", "-ign_eof"}, requests);
-    QVERIFY2(tls12.out.contains("HTTP/1.1 200 OK\r\n"), tls12.err.constData());
-    QVERIFY(tls12.out.contains("GET /s\n"));
-    QVERIFY(tls12.out.contains("HTTP/1.1 501 Not Implemented\r\n"));
-
-    const ProcessResult tls11 = run("openssl",
-        {"s_client", "-connect", address, "-tls1_1", "-cipher", "DEFAULT@SECLEVEL=0", "-quiet",
-            "-ign_eof"},
-        requests);
-    QVERIFY(tls11.exitCode != 0);
-    QVERIFY(!tls11.out.contains("HTTP/1.1"));
+    const QByteArray tls12 = run("openssl", sClient + QStringList {"-tls1_2"}, requests);
+    QVERIFY(
+        tls12.startsWith("HTTP/1.1 200 OK\r\n") && tls12.contains("\r\n\r\nGET /s\nHTTP/1.1 501"));
+    const QStringList tls11 = {"-tls1_1", "-cipher", "DEFAULT@SECLEVEL=0"};
+    QVERIFY(!run("openssl", sClient + tls11, requests).contains("HTTP"));
 
     // A plain-HTTP client on the TLS port never sees an HTTP answer.
-    auto plain = connectRaw(server.serverPort());
-    plain->write("GET / HTTP/1.1\r\n\r\n");
-    QByteArray received;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (received += plain->readAll(), plain->state() == QAbstractSocket::UnconnectedState), 12000);
-    QVERIFY(!received.contains("HTTP/1.1"));
+    auto plain = connectTo(server.serverPort(), "GET / HTTP/1.1\r\n\r\n");
+    QVERIFY(!readUntilClosed(*plain, 12000).contains("HTTP")
+        && plain->state() == QTcpSocket::UnconnectedState);
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
