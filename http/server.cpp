@@ -14,6 +14,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace Http {
 
 namespace {
@@ -86,10 +88,11 @@ Server::Server(IRequestHandler* requestHandler, QObject* parent)
 
 Server::~Server()
 {
-    // The connections are children and go with the server; they must not call back into it.
-    for (Connection* connection : qAsConst(m_connections))
+    // Deleting a connection closes its socket, whose "disconnected" calls removeConnection:
+    // take the set out first so that nothing changes it while it is walked.
+    const QSet<Connection*> connections = std::exchange(m_connections, {});
+    for (Connection* connection : connections)
         delete connection;
-    m_connections.clear();
 }
 
 bool Server::setupHttps(const QByteArray& certificates, const QByteArray& privateKey)

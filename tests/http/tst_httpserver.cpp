@@ -52,6 +52,7 @@ private slots:
     void failures();
     void connectionLimitAndIdleSweep();
     void https();
+    void destroyedWithOpenConnections();
 
 private:
     quint16 port() const { return m_server.serverPort(); }
@@ -222,6 +223,21 @@ void TestHttpServer::https()
     auto plain = connectTo(server.serverPort(), "GET / HTTP/1.1\r\n\r\n");
     QVERIFY(!readUntilClosed(*plain, 12000).contains("HTTP")
         && plain->state() == QTcpSocket::UnconnectedState);
+}
+
+void TestHttpServer::destroyedWithOpenConnections()
+{
+    // Closing the sockets while the server is destroyed must not reach back into its set.
+    auto server = std::make_unique<Http::Server>(&m_handler);
+    QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(connectTo(server->serverPort(), "GET /open HTTP/1.1\r\n\r\n"));
+        QTRY_VERIFY(clients.back()->bytesAvailable() > 0);
+    }
+    server.reset();
+    for (const auto& client : clients)
+        QTRY_COMPARE(client->state(), QTcpSocket::UnconnectedState);
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
