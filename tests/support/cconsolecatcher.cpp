@@ -11,7 +11,10 @@ QtMessageHandler previousHandler = nullptr;
 
 CConsoleCatcher::CConsoleCatcher()
 {
-    clear();
+    {
+        QMutexLocker locker(&catcherMutex);
+        caught.clear();
+    }
     previousHandler = qInstallMessageHandler(&CConsoleCatcher::handle);
 }
 
@@ -24,18 +27,6 @@ QStringList CConsoleCatcher::messages() const
 {
     QMutexLocker locker(&catcherMutex);
     return caught;
-}
-
-int CConsoleCatcher::count(const QString& message) const
-{
-    QMutexLocker locker(&catcherMutex);
-    return caught.count(message);
-}
-
-void CConsoleCatcher::clear()
-{
-    QMutexLocker locker(&catcherMutex);
-    caught.clear();
 }
 
 void CConsoleCatcher::handle(

@@ -14,9 +14,8 @@ public:
     CConsoleCatcher& operator=(const CConsoleCatcher&) = delete;
 
     QStringList messages() const;
-    int count(const QString& message) const;
+    int count(const QString& message) const { return messages().count(message); }
     bool contains(const QString& message) const { return count(message) > 0; }
-    void clear();
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message);

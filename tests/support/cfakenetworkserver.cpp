@@ -7,10 +7,17 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+namespace {
+void send(QWebSocket* client, const QJsonObject& message)
+{
+    client->sendTextMessage(
+        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+} // namespace
+
 CFakeNetworkServer::CFakeNetworkServer(QObject* parent)
     : QObject(parent),
-      server(new QWebSocketServer(
-          QStringLiteral("fake network server"), QWebSocketServer::NonSecureMode, this))
+      server(new QWebSocketServer("fake network server", QWebSocketServer::NonSecureMode, this))
 {
     clock.start();
     connect(server, &QWebSocketServer::newConnection, this, &CFakeNetworkServer::acceptConnection);
@@ -39,50 +46,13 @@ quint16 CFakeNetworkServer::port() const
 
 QUrl CFakeNetworkServer::url() const
 {
-    return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port()));
-}
-
-int CFakeNetworkServer::connectionCount() const
-{
-    return clients.size();
-}
-
-void CFakeNetworkServer::setSilent(bool newSilent)
-{
-    silent = newSilent;
-}
-
-void CFakeNetworkServer::setAnswerPings(bool answer)
-{
-    answerPings = answer;
-}
-
-void CFakeNetworkServer::setAuthMode(EAuthMode mode, const QString& errString)
-{
-    authMode = mode;
-    authErrString = errString;
-}
-
-void CFakeNetworkServer::setDevicesList(const QJsonArray& newDevices, bool status)
-{
-    devices = newDevices;
-    devicesStatus = status;
-}
-
-void CFakeNetworkServer::setDevicesListDelay(int delayMs)
-{
-    devicesDelayMs = delayMs;
-}
-
-void CFakeNetworkServer::setDataList(const QJsonArray& records, bool status)
-{
-    dataRecords = records;
-    dataStatus = status;
+    return QUrl(QString("ws://127.0.0.1:%1").arg(port()));
 }
 
 void CFakeNetworkServer::sendToAll(const QJsonObject& message)
 {
-    sendTextToAll(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    for (QWebSocket* client : qAsConst(clients))
+        send(client, message);
 }
 
 void CFakeNetworkServer::sendTextToAll(const QString& text)
@@ -94,7 +64,7 @@ void CFakeNetworkServer::sendTextToAll(const QString& text)
 void CFakeNetworkServer::pushRx(const QJsonObject& record)
 {
     QJsonObject message = record;
-    message.insert(QStringLiteral("cmd"), QStringLiteral("rx"));
+    message.insert("cmd", "rx");
     sendToAll(message);
 }
 
@@ -106,30 +76,15 @@ void CFakeNetworkServer::dropConnections()
         client->abort();
 }
 
-void CFakeNetworkServer::muteConnections()
-{
-    mutedClients = clients;
-}
-
-QList<CFakeNetworkServer::SReceivedMessage> CFakeNetworkServer::received() const
-{
-    return log;
-}
-
 QList<CFakeNetworkServer::SReceivedMessage> CFakeNetworkServer::received(
     const QString& command) const
 {
     QList<SReceivedMessage> matching;
     for (const SReceivedMessage& entry : log) {
-        if (entry.message.value(QStringLiteral("cmd")).toString() == command)
+        if (entry.message.value("cmd").toString() == command)
             matching.append(entry);
     }
     return matching;
-}
-
-void CFakeNetworkServer::clearReceived()
-{
-    log.clear();
 }
 
 void CFakeNetworkServer::acceptConnection()
@@ -151,62 +106,28 @@ void CFakeNetworkServer::answer(QWebSocket* client, const QString& text)
 {
     const QJsonObject request = QJsonDocument::fromJson(text.toUtf8()).object();
     log.append({clock.elapsed(), request});
-    emit messageReceived(request);
-    if (silent || mutedClients.contains(client))
+    if (mutedClients.contains(client))
         return;
 
-    const QString command = request.value(QStringLiteral("cmd")).toString();
-    if (command == QLatin1String("ping_req") && answerPings)
-        send(client, {{QStringLiteral("cmd"), QStringLiteral("ping_resp")}});
-    else if (command == QLatin1String("auth_req"))
-        answerAuth(client);
-    else if (command == QLatin1String("get_devices_req"))
-        answerDevicesList(client);
-    else if (command == QLatin1String("get_data_req"))
-        answerData(client, request);
-}
-
-void CFakeNetworkServer::answerAuth(QWebSocket* client)
-{
-    if (authMode == AUTH_SILENT)
-        return;
-    QJsonObject response {{QStringLiteral("cmd"), QStringLiteral("auth_resp")},
-        {QStringLiteral("status"), authMode == AUTH_ACCEPT}};
-    if (authMode == AUTH_ACCEPT)
-        response.insert(QStringLiteral("token"), QStringLiteral("fake-token"));
-    else
-        response.insert(QStringLiteral("err_string"), authErrString);
-    send(client, response);
-}
-
-void CFakeNetworkServer::answerDevicesList(QWebSocket* client)
-{
-    if (devicesDelayMs < 0)
-        return;
-    const QJsonObject response {{QStringLiteral("cmd"), QStringLiteral("get_devices_resp")},
-        {QStringLiteral("status"), devicesStatus}, {QStringLiteral("devices_list"), devices}};
-    if (devicesDelayMs == 0) {
-        send(client, response);
-        return;
+    const QString command = request.value("cmd").toString();
+    if (command == "ping_req" && answerPings) {
+        send(client, {{"cmd", "ping_resp"}});
+    } else if (command == "auth_req" && authMode != AUTH_SILENT) {
+        const bool accept = authMode == AUTH_ACCEPT;
+        send(client,
+            {{"cmd", "auth_resp"}, {"status", accept},
+                {accept ? "token" : "err_string", accept ? "fake-token" : authErrString}});
+    } else if (command == "get_devices_req" && devicesDelayMs >= 0) {
+        const QJsonObject response {
+            {"cmd", "get_devices_resp"}, {"status", devicesStatus}, {"devices_list", devices}};
+        QPointer<QWebSocket> target(client);
+        QTimer::singleShot(devicesDelayMs, this, [target, response]() {
+            if (target)
+                send(target, response);
+        });
+    } else if (command == "get_data_req") {
+        send(client,
+            {{"cmd", "get_data_resp"}, {"status", true}, {"devEui", request.value("devEui")},
+                {"data_list", dataRecords}});
     }
-    QPointer<QWebSocket> target(client);
-    QTimer::singleShot(devicesDelayMs, this, [target, response]() {
-        if (target)
-            send(target, response);
-    });
-}
-
-void CFakeNetworkServer::answerData(QWebSocket* client, const QJsonObject& request)
-{
-    send(client,
-        {{QStringLiteral("cmd"), QStringLiteral("get_data_resp")},
-            {QStringLiteral("status"), dataStatus},
-            {QStringLiteral("devEui"), request.value(QStringLiteral("devEui"))},
-            {QStringLiteral("data_list"), dataRecords}});
-}
-
-void CFakeNetworkServer::send(QWebSocket* client, const QJsonObject& message)
-{
-    client->sendTextMessage(
-        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }

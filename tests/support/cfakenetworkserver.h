@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
-#include <QString>
 #include <QUrl>
 
 class QWebSocket;
@@ -35,20 +34,25 @@ public:
     void close();
     quint16 port() const;
     QUrl url() const;
-    int connectionCount() const;
 
     // Behaviour; the defaults answer everything at once and accept every login.
-    void setSilent(bool silent);
-    void setAnswerPings(bool answer);
-    void setAuthMode(EAuthMode mode, const QString& errString = QString());
-    void setDevicesList(const QJsonArray& devices, bool status = true);
-    // Delay of get_devices_resp in milliseconds; negative means never answer.
-    void setDevicesListDelay(int delayMs);
-    void setDataList(const QJsonArray& records, bool status = true);
+    void setAnswerPings(bool answer) { answerPings = answer; }
+    void setAuthMode(EAuthMode mode, const QString& errString = QString())
+    {
+        authMode = mode;
+        authErrString = errString;
+    }
+    // get_devices_resp is sent delayMs after the request; a negative delay means never.
+    void setDevicesList(const QJsonArray& list, bool status = true, int delayMs = 0)
+    {
+        devices = list;
+        devicesStatus = status;
+        devicesDelayMs = delayMs;
+    }
+    void setDataList(const QJsonArray& records) { dataRecords = records; }
 
-    // Sends an object to every connected client.
+    // Sends an object, or any text, to every connected client.
     void sendToAll(const QJsonObject& message);
-    // Sends any text, JSON or not, to every connected client.
     void sendTextToAll(const QString& text);
     // Sends one uplink record as an rx message.
     void pushRx(const QJsonObject& record);
@@ -56,23 +60,17 @@ public:
     void dropConnections();
     // The connections open now stop answering but stay open (a half-open link); new
     // connections are answered as usual.
-    void muteConnections();
+    void muteConnections() { mutedClients = clients; }
 
-    QList<SReceivedMessage> received() const;
+    QList<SReceivedMessage> received() const { return log; }
     QList<SReceivedMessage> received(const QString& command) const;
-    void clearReceived();
 
 signals:
     void clientConnected();
-    void messageReceived(const QJsonObject& message);
 
 private:
     void acceptConnection();
     void answer(QWebSocket* client, const QString& text);
-    void answerAuth(QWebSocket* client);
-    void answerDevicesList(QWebSocket* client);
-    void answerData(QWebSocket* client, const QJsonObject& request);
-    static void send(QWebSocket* client, const QJsonObject& message);
 
     QWebSocketServer* server;
     QList<QWebSocket*> clients;
@@ -80,7 +78,6 @@ private:
     QList<SReceivedMessage> log;
     QElapsedTimer clock;
 
-    bool silent = false;
     bool answerPings = true;
     EAuthMode authMode = AUTH_ACCEPT;
     QString authErrString;
@@ -88,5 +85,4 @@ private:
     bool devicesStatus = true;
     int devicesDelayMs = 0;
     QJsonArray dataRecords;
-    bool dataStatus = true;
 };
