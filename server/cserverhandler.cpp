@@ -61,14 +61,24 @@ CServerHandler::EServerPhase CServerHandler::getCurrentPhase() const
 
 QString CServerHandler::getLastAddr() const
 {
-    QMutexLocker locker(&lastConnectionMutex);
-    return lastAddress;
+    return lastConnectionParams().address;
 }
 
 QString CServerHandler::getLastLogin() const
 {
+    return lastConnectionParams().login;
+}
+
+CServerHandler::SConnectionParams CServerHandler::lastConnectionParams() const
+{
     QMutexLocker locker(&lastConnectionMutex);
-    return lastLogin;
+    return lastConnection;
+}
+
+void CServerHandler::setLastConnectionParams(const SConnectionParams& params)
+{
+    QMutexLocker locker(&lastConnectionMutex);
+    lastConnection = params;
 }
 
 void CServerHandler::connectSlot(QString _origin, QString _login, QString _password)
@@ -84,12 +94,7 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
         addLog(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [%1]").arg(_origin));
         return;
     }
-    {
-        QMutexLocker locker(&lastConnectionMutex);
-        lastAddress = _origin;
-        lastLogin = _login;
-        lastPassword = _password;
-    }
+    setLastConnectionParams({_origin, _login, _password});
     keepConnected = true;
     socket.open(url);
     // Gives up an attempt that neither connects nor fails (a host that never answers) and
@@ -109,16 +114,8 @@ void CServerHandler::disconnectSlot()
 void CServerHandler::reconnect()
 {
     readSettings();
-    QString address;
-    QString login;
-    QString password;
-    {
-        QMutexLocker locker(&lastConnectionMutex);
-        address = lastAddress;
-        login = lastLogin;
-        password = lastPassword;
-    }
-    connectSlot(address, login, password);
+    const SConnectionParams params = lastConnectionParams();
+    connectSlot(params.address, params.login, params.password);
 }
 
 void CServerHandler::readSettings()
@@ -132,26 +129,15 @@ void CServerHandler::readSettings()
     const QString password
         = CSettings::readValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_PASSWORD, QString())
               .toString();
-    QMutexLocker locker(&lastConnectionMutex);
-    lastAddress = address;
-    lastLogin = login;
-    lastPassword = password;
+    setLastConnectionParams({address, login, password});
 }
 
 void CServerHandler::saveSettings()
 {
-    QString address;
-    QString login;
-    QString password;
-    {
-        QMutexLocker locker(&lastConnectionMutex);
-        address = lastAddress;
-        login = lastLogin;
-        password = lastPassword;
-    }
-    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS, address);
-    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_LOGIN, login);
-    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_PASSWORD, password);
+    const SConnectionParams params = lastConnectionParams();
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS, params.address);
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_LOGIN, params.login);
+    CSettings::writeValue(SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_PASSWORD, params.password);
 }
 
 void CServerHandler::socketConnectedSlot()
@@ -257,14 +243,8 @@ void CServerHandler::handlePingPhaseMessage(const QJsonObject& message)
         return;
     }
     phase = PHASE_AUTH;
-    QString login;
-    QString password;
-    {
-        QMutexLocker locker(&lastConnectionMutex);
-        login = lastLogin;
-        password = lastPassword;
-    }
-    sendMessage(API::authRequest(login, password));
+    const SConnectionParams params = lastConnectionParams();
+    sendMessage(API::authRequest(params.login, params.password));
     emit changeServerStatus(COMM::AUTH_WAITING);
 }
 

@@ -104,10 +104,17 @@ private:
     QSemaphore waitingLock {1};
     QTimer waitingTimer;
     QWebSocket socket;
+    // Address and credentials of the last connection request; the web thread reads them too.
+    struct SConnectionParams
+    {
+        QString address;
+        QString login;
+        QString password;
+    };
+    SConnectionParams lastConnectionParams() const;
+    void setLastConnectionParams(const SConnectionParams& params);
     mutable QMutex lastConnectionMutex;
-    QString lastAddress;
-    QString lastLogin;
-    QString lastPassword;
+    SConnectionParams lastConnection;
     QTimer responseTimer;
     QTimer pingTimer;
     // Whether a lost or failed connection is retried; false after a refused login.
