@@ -12,14 +12,8 @@ SDevicePacket::SDevicePacket(const QJsonObject& object)
     if (object.isEmpty())
         return;
     const QStringList keys = {REGS_JSON_KEY_PACKETTYPE, REGS_JSON_KEY_PACKETFIELDS};
-    if (!hasAllKeys(object, keys)) {
-        qDebug().noquote() << "[SDevicePacket] Invalid input JSON";
+    if (!hasRequiredKeys(object, keys, "SDevicePacket"))
         return;
-    }
-    if (hasNullValue(object, keys)) {
-        qDebug().noquote() << "[SDevicePacket] One or several values of input JSON is NULL";
-        return;
-    }
 
     packetType = object.value(REGS_JSON_KEY_PACKETTYPE).toInt(0);
     // Without a size no payload matches the packet, but the template stays usable.

@@ -25,14 +25,8 @@ SDevicePacketField::SDevicePacketField(const QJsonObject& object)
     const QStringList keys = {REGS_JSON_KEY_PACKETBIAS, REGS_JSON_KEY_DATABITBIAS,
         REGS_JSON_KEY_DATABITSIZE, REGS_JSON_KEY_DATATYPE, REGS_JSON_KEY_REGMAPBIAS,
         REGS_JSON_KEY_REGBITBIAS, REGS_JSON_KEY_REGBITSIZE, REGS_JSON_KEY_DATANAME};
-    if (!hasAllKeys(object, keys)) {
-        qDebug().noquote() << "[SDevicePacketField] Invalid input JSON";
+    if (!hasRequiredKeys(object, keys, "SDevicePacketField"))
         return;
-    }
-    if (hasNullValue(object, keys)) {
-        qDebug().noquote() << "[SDevicePacketField] One or several values of input JSON is NULL";
-        return;
-    }
 
     packetBias = object.value(REGS_JSON_KEY_PACKETBIAS).toInt(0);
     dataBitBias = object.value(REGS_JSON_KEY_DATABITBIAS).toInt(0);

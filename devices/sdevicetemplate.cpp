@@ -15,14 +15,8 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject& object) : json(object)
     }
     const QStringList keys
         = {REGS_JSON_KEY_APPEUI, REGS_JSON_KEY_DEVTYPE, REGS_JSON_KEY_DEVPACKETS};
-    if (!hasAllKeys(object, keys)) {
-        qDebug().noquote() << "[SDeviceTemplate] Invalid input JSON";
+    if (!hasRequiredKeys(object, keys, "SDeviceTemplate"))
         return;
-    }
-    if (hasNullValue(object, keys)) {
-        qDebug().noquote() << "[SDeviceTemplate] One or several values of input JSON is NULL";
-        return;
-    }
 
     appEui = object.value(REGS_JSON_KEY_APPEUI).toString().toUpper();
     devType = object.value(REGS_JSON_KEY_DEVTYPE).toString();

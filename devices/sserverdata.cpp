@@ -15,14 +15,8 @@ SServerData::SServerData(const QJsonObject& object)
     }
     const QStringList keys = {REGS_JSON_KEY_DATACODE, REGS_JSON_KEY_REGMAPBIAS,
         REGS_JSON_KEY_REGBITBIAS, REGS_JSON_KEY_REGBITSIZE, REGS_JSON_KEY_DATANAME};
-    if (!hasAllKeys(object, keys)) {
-        qDebug().noquote() << "[SServerData] Invalid input JSON";
+    if (!hasRequiredKeys(object, keys, "SServerData"))
         return;
-    }
-    if (hasNullValue(object, keys)) {
-        qDebug().noquote() << "[SServerData] One or several values of input JSON is NULL";
-        return;
-    }
 
     dataCode = object.value(REGS_JSON_KEY_DATACODE).toString();
     // Keywords are case-sensitive: a misspelt one would silently never be filled, so it is logged.

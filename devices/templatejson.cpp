@@ -1,21 +1,23 @@
 #include "devices/templatejson.h"
 
+#include <QDebug>
+
 namespace REGS {
-bool hasAllKeys(const QJsonObject& object, const QStringList& keys)
+bool hasRequiredKeys(const QJsonObject& object, const QStringList& keys, const char* recordName)
 {
     for (const QString& key : keys) {
-        if (!object.contains(key))
+        if (!object.contains(key)) {
+            qDebug().noquote() << QStringLiteral("[%1] Invalid input JSON").arg(recordName);
             return false;
+        }
+    }
+    for (const QString& key : keys) {
+        if (object.value(key).isNull()) {
+            qDebug().noquote() << QStringLiteral("[%1] One or several values of input JSON is NULL")
+                                      .arg(recordName);
+            return false;
+        }
     }
     return true;
-}
-
-bool hasNullValue(const QJsonObject& object, const QStringList& keys)
-{
-    for (const QString& key : keys) {
-        if (object.value(key).isNull())
-            return true;
-    }
-    return false;
 }
 } // namespace REGS

@@ -3,8 +3,8 @@
 #include <QJsonObject>
 #include <QStringList>
 
-// Key checks shared by the template record parsers.
 namespace REGS {
-bool hasAllKeys(const QJsonObject& object, const QStringList& keys);
-bool hasNullValue(const QJsonObject& object, const QStringList& keys);
+// The key check every template record parser starts with: all keys present and none of them
+// null. On failure it writes "[recordName] ..." to the debug console and returns false.
+bool hasRequiredKeys(const QJsonObject& object, const QStringList& keys, const char* recordName);
 } // namespace REGS
