@@ -1,19 +1,32 @@
-#include "app/clogfile.h"
-#include "app/commconstants.h"
-#include "app/csettings.h"
-#include "app/globalvarinit.h"
-#include "app/settingskeys.h"
-#include "db/cdatabasehandler.h"
-#include "db/dbconstants.h"
-#include "devices/calldevicehandler.h"
-#include "server/cserverhandler.h"
+#include "clogfile.h"
+#include "commconstants.h"
+#include "csettings.h"
+#include "settingskeys.h"
+#include "cdatabasehandler.h"
+#include "dbconstants.h"
+#include "calldevicehandler.h"
+#include "cserverhandler.h"
+#include "eserverstatus.h"
+#include "sapidevicedata.h"
+#include "sserverdeviceinfo.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QList>
+#include <QMetaType>
 #include <QThread>
 #include <QTimer>
 
 namespace {
+// Registers the value types that cross threads in queued calls.
+void globalVarInit()
+{
+    qRegisterMetaType<COMM::EServerStatus>("COMM::EServerStatus");
+    qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
+    qRegisterMetaType<API::SApiDeviceData>("API::SApiDeviceData");
+}
+
 void openLog()
 {
     if (CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG, false).toBool()) {
@@ -66,6 +79,7 @@ int main(int argc, char* argv[])
     startThreadFor(database);
 
     CAllDeviceHandler* registry = CAllDeviceHandler::getInstance();
+    registry->init(QDir::currentPath() + "/" + COMM::DEVICE_FOLDER, database);
     QObject::connect(server, &CServerHandler::newPacketReceived, registry,
                      &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
     QTimer::singleShot(0, server, &CServerHandler::reconnect);

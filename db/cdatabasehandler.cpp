@@ -1,7 +1,7 @@
-#include "db/cdatabasehandler.h"
+#include "cdatabasehandler.h"
 
-#include "app/clogfile.h"
-#include "db/dbconstants.h"
+#include "clogfile.h"
+#include "dbconstants.h"
 
 #include <QDateTime>
 #include <QDebug>

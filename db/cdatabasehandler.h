@@ -1,7 +1,7 @@
 #pragma once
 
-#include "db/cregistermirror.h"
-#include "db/dbrecords.h"
+#include "cregistermirror.h"
+#include "dbrecords.h"
 
 #include <QMap>
 #include <QMutex>

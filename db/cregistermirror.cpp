@@ -1,4 +1,4 @@
-#include "db/cregistermirror.h"
+#include "cregistermirror.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "db/dbconstants.h"
+#include "dbconstants.h"
 
 namespace DB {
 const QString DB_FILENAME = QStringLiteral("server.db");

@@ -1,5 +1,5 @@
-#include "app/clogfile.h"
-#include "db/cdatabasehandler.h"
+#include "clogfile.h"
+#include "cdatabasehandler.h"
 
 namespace {
 const QString NO_VALUE = QStringLiteral("-");

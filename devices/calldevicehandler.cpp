@@ -1,10 +1,9 @@
-#include "devices/calldevicehandler.h"
+#include "calldevicehandler.h"
 
-#include "app/clogfile.h"
-#include "app/commconstants.h"
-#include "db/cdatabasehandler.h"
-#include "devices/cpayloaddecoder.h"
-#include "modbus/cdevicehandler.h"
+#include "clogfile.h"
+#include "cdatabasehandler.h"
+#include "cpayloaddecoder.h"
+#include "cdevicehandler.h"
 
 #include <QDebug>
 #include <QDir>
@@ -18,10 +17,7 @@ namespace {
 const QString TEMPLATE_FILE_PATTERN = QStringLiteral("*.json");
 } // namespace
 
-CAllDeviceHandler::CAllDeviceHandler() : QObject(nullptr)
-{
-    init();
-}
+CAllDeviceHandler::CAllDeviceHandler() : QObject(nullptr) { }
 
 CAllDeviceHandler* CAllDeviceHandler::getInstance()
 {
@@ -29,9 +25,10 @@ CAllDeviceHandler* CAllDeviceHandler::getInstance()
     return instance;
 }
 
-void CAllDeviceHandler::init()
+void CAllDeviceHandler::init(const QString& templateFolder, CDataBaseHandler* database)
 {
-    const QDir folder(QDir::currentPath() + "/" + COMM::DEVICE_FOLDER);
+    this->database = database;
+    const QDir folder(templateFolder);
     if (!folder.exists()) {
         addLog("[CAllDeviceHandler::init] Directory with device signature is not existed",
             CLogFile::LOG_TYPE_DEFAULT, true);
@@ -108,7 +105,9 @@ bool CAllDeviceHandler::addNewDevice(const DB::SDeviceRegMapDescription& _devInf
         addLog(
             QString("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port));
     } else {
-        listener = new CDeviceHandler(port);
+        listener = new CDeviceHandler(port, [this](quint16 port, int first, int count) {
+            return database->getRegisterWords(port, first, count);
+        });
         if (!listener->isListening()) {
             addLog(QString("ERROR: [CAllDeviceHandler::addNewDevice] port [%1] is not opened: %2")
                        .arg(port)
@@ -194,9 +193,8 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
         deviceTemplate = templates.value(device.appEui);
     }
 
-    CDataBaseHandler* database = CDataBaseHandler::getInstance();
     const CPayloadDecoder::RegisterParamLookup lookupParam
-        = [database](const QString& devEui, uint regAddr) {
+        = [this](const QString& devEui, uint regAddr) {
               return database->getRegisterParam(devEui, regAddr);
           };
     DB::SDbDeviceRegDataSet dataSet;
@@ -210,7 +208,6 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
 // that lives in this very thread is called directly: a blocking queued call would deadlock.
 void CAllDeviceHandler::saveRegisterData(const DB::SDbDeviceRegDataSet& dataSet)
 {
-    CDataBaseHandler* database = CDataBaseHandler::getInstance();
     if (database->thread() == QThread::currentThread()) {
         database->saveRegisterData(dataSet);
         return;

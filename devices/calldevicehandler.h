@@ -1,9 +1,9 @@
 #pragma once
 
-#include "db/dbrecords.h"
-#include "devices/sdevicetemplate.h"
-#include "devices/sdevicetemplateinfo.h"
-#include "server/sapidevicedata.h"
+#include "dbrecords.h"
+#include "sdevicetemplate.h"
+#include "sdevicetemplateinfo.h"
+#include "sapidevicedata.h"
 
 #include <QList>
 #include <QMap>
@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+class CDataBaseHandler;
 class CDeviceHandler;
 
 // Knows the device templates and the configured devices, owns the Modbus listeners (one per
@@ -20,6 +21,10 @@ class CAllDeviceHandler : public QObject
     Q_OBJECT
 public:
     static CAllDeviceHandler* getInstance();
+
+    // Loads the templates of templateFolder; decoded uplinks go to database, and the Modbus
+    // listeners read their registers from it. Called once, before any device is opened.
+    void init(const QString& templateFolder, CDataBaseHandler* database);
 
     QMap<QString, REGS::SDeviceTemplate> getDeviceTemplates() const;
     QList<REGS::SDeviceTemplateInfo> getTemplateInfo() const;
@@ -34,9 +39,6 @@ public slots:
 signals:
     void newDataForDevice(const QString& _devEui);
 
-protected slots:
-    void init();
-
 private:
     CAllDeviceHandler();
     void loadTemplateFile(const QString& folder, const QString& fileName);
@@ -47,4 +49,5 @@ private:
     QMap<quint16, CDeviceHandler*> listeners;
     QMap<QString, DB::SDeviceRegMapDescription> devices;
     QMutex mutex; // guards listeners and devices
+    CDataBaseHandler* database = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "http/bytearrayutils.h"
+#include "bytearrayutils.h"
 
 namespace Utils::ByteArray {
 

@@ -1,8 +1,8 @@
-#include "http/connection.h"
+#include "connection.h"
 
-#include "http/limits.h"
-#include "http/requestparser.h"
-#include "http/responsegenerator.h"
+#include "httplimits.h"
+#include "requestparser.h"
+#include "responsegenerator.h"
 
 #include <QDebug>
 #include <QTcpSocket>

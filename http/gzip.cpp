@@ -1,4 +1,4 @@
-#include "http/gzip.h"
+#include "gzip.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "http/httperror.h"
+#include "httperror.h"
 
 HTTPError::HTTPError(int statusCode, const QString& statusText, const QString& message)
     : RuntimeError(message), m_statusCode(statusCode), m_statusText(statusText)

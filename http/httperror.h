@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/exception.h"
+#include "exception.h"
 
 // Typed errors of the web layer: each carries the HTTP status it becomes.
 class HTTPError : public RuntimeError

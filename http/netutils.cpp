@@ -1,4 +1,4 @@
-#include "http/netutils.h"
+#include "netutils.h"
 
 namespace Utils::Net {
 

@@ -1,6 +1,6 @@
-#include "http/password.h"
+#include "password.h"
 
-#include "http/random.h"
+#include "random.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "http/random.h"
+#include "random.h"
 
 #include <QRandomGenerator64>
 

@@ -1,8 +1,8 @@
-#include "http/requestparser.h"
+#include "requestparser.h"
 
-#include "http/bytearrayutils.h"
-#include "http/limits.h"
-#include "http/stringutils.h"
+#include "bytearrayutils.h"
+#include "httplimits.h"
+#include "stringutils.h"
 
 #include <QDebug>
 #include <QJsonParseError>

@@ -1,4 +1,4 @@
-#include "http/responsebuilder.h"
+#include "responsebuilder.h"
 
 namespace Http {
 

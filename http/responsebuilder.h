@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/types.h"
+#include "types.h"
 
 namespace Http {
 

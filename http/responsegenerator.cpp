@@ -1,7 +1,7 @@
-#include "http/responsegenerator.h"
+#include "responsegenerator.h"
 
-#include "http/gzip.h"
-#include "http/limits.h"
+#include "gzip.h"
+#include "httplimits.h"
 
 #include <QDateTime>
 #include <QLocale>

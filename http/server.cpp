@@ -1,9 +1,9 @@
-#include "http/server.h"
+#include "server.h"
 
-#include "http/connection.h"
-#include "http/limits.h"
-#include "http/netutils.h"
-#include "http/sslkey.h"
+#include "connection.h"
+#include "httplimits.h"
+#include "netutils.h"
+#include "sslkey.h"
 
 #include <QDebug>
 #include <QNetworkProxy>

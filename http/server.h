@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/irequesthandler.h"
+#include "irequesthandler.h"
 
 #include <QList>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "http/sslkey.h"
+#include "sslkey.h"
 
 namespace Utils::SSLKey {
 

@@ -1,4 +1,4 @@
-#include "http/stringutils.h"
+#include "stringutils.h"
 
 namespace Utils::String {
 

@@ -1,4 +1,4 @@
-#include "http/types.h"
+#include "types.h"
 
 namespace Http {
 

@@ -1,12 +1,12 @@
-#include "modbus/cconnectionhandler.h"
+#include "cconnectionhandler.h"
 
-#include "app/clogfile.h"
-#include "db/cdatabasehandler.h"
+#include "clogfile.h"
 
 #include <QHostAddress>
 
-CConnectionHandler::CConnectionHandler(const quint16& port, QObject* parent)
-    : QTcpSocket(parent), port(port)
+CConnectionHandler::CConnectionHandler(
+    quint16 port, const RegisterReader& readRegisters, QObject* parent)
+    : QTcpSocket(parent), port(port), readRegisters(readRegisters)
 {
     setReadBufferSize(MAX_PENDING_INPUT);
     connect(this, &CConnectionHandler::readyRead, this, &CConnectionHandler::readyReadSlot);
@@ -94,8 +94,7 @@ QByteArray CConnectionHandler::answerRequest(
     if (exception != CModbusProtocol::EXCEPTION_NONE)
         return CModbusProtocol::exceptionAnswer(mbap, header, exception);
     // The words of the image, without the map getAnswerDataSlot takes: same bytes, less work.
-    const QVector<quint16> words = CDataBaseHandler::getInstance()->getRegisterWords(
-        port, header.startAddress, header.quantity);
+    const QVector<quint16> words = readRegisters(port, header.startAddress, header.quantity);
     return CModbusProtocol::normalAnswer(mbap, header, words);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "modbus/cmodbusprotocol.h"
+#include "cmodbusprotocol.h"
+#include "registerreader.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -20,7 +21,7 @@ public:
     // Answers a peer has not collected; beyond that it is not reading and is dropped.
     static const qint64 MAX_PENDING_OUTPUT = 1024 * 1024;
 
-    explicit CConnectionHandler(const quint16& port, QObject* parent = nullptr);
+    CConnectionHandler(quint16 port, const RegisterReader& readRegisters, QObject* parent);
     ~CConnectionHandler() override;
 
     bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
@@ -39,5 +40,6 @@ private:
     void dropConnection(const QString& reason);
 
     quint16 port;
+    RegisterReader readRegisters;
     QByteArray buffer;
 };

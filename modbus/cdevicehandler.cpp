@@ -1,11 +1,12 @@
-#include "modbus/cdevicehandler.h"
+#include "cdevicehandler.h"
 
-#include "modbus/cconnectionhandler.h"
+#include "cconnectionhandler.h"
 
 #include <QDebug>
 #include <unistd.h>
 
-CDeviceHandler::CDeviceHandler(const quint16& port) : QTcpServer(nullptr), port(port)
+CDeviceHandler::CDeviceHandler(quint16 port, const RegisterReader& readRegisters)
+    : QTcpServer(nullptr), port(port), readRegisters(readRegisters)
 {
     listen(QHostAddress::Any, port);
 }
@@ -35,7 +36,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 {
     if (socketDescriptor < 1)
         return;
-    auto* connection = new CConnectionHandler(port, this);
+    auto* connection = new CConnectionHandler(port, readRegisters, this);
     if (!connection->setSocketDescriptor(socketDescriptor)) {
         delete connection;
         ::close(static_cast<int>(socketDescriptor)); // nobody else owns the accepted socket

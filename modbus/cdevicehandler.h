@@ -1,5 +1,7 @@
 #pragma once
 
+#include "registerreader.h"
+
 #include <QStringList>
 #include <QTcpServer>
 
@@ -9,7 +11,7 @@ class CDeviceHandler : public QTcpServer
     Q_OBJECT
 public:
     // Starts listening on every interface at once; isListening() tells whether the port was bound.
-    explicit CDeviceHandler(const quint16& port);
+    CDeviceHandler(quint16 port, const RegisterReader& readRegisters);
 
     // Device EUIs served on this port; bookkeeping for the registry, never used for answers.
     const QStringList& getDevices() const;
@@ -23,5 +25,6 @@ protected:
 
 private:
     quint16 port;
+    RegisterReader readRegisters;
     QStringList devices;
 };

@@ -1,4 +1,4 @@
-#include "modbus/cmodbusprotocol.h"
+#include "cmodbusprotocol.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "server/apiconstants.h"
+#include "apiconstants.h"
 
 namespace API {
 const QString API_JSON_KEY_CMD = QStringLiteral("cmd");

@@ -1,14 +1,41 @@
-#include "server/apimessages.h"
+#include "apimessages.h"
 
-#include "server/apiconstants.h"
+#include "apiconstants.h"
 
+#include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonValue>
+#include <QStringList>
+
+#include <limits>
 
 namespace {
 QString compactText(const QJsonObject& object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// A JSON number, or a string of decimal digits, as an unsigned integer; anything else,
+// negative numbers and values above quint64 give 0.
+quint64 unsignedFromNumberOrString(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString().toULongLong(nullptr, 10);
+    if (!value.isDouble())
+        return 0;
+    const double number = value.toDouble();
+    const double limit = static_cast<double>(std::numeric_limits<quint64>::max());
+    if (!(number >= 0.0 && number < limit))
+        return 0;
+    return static_cast<quint64>(number);
+}
+
+bool isUplinkWithData(const QString& type)
+{
+    const QStringList types = type.split(QLatin1Char('+'));
+    return types.contains(API::ApiLorawanPacketType.at(API::PACKET_TYPE_UNCONF_UP))
+        || types.contains(API::ApiLorawanPacketType.at(API::PACKET_TYPE_CONF_UP));
 }
 } // namespace
 
@@ -57,6 +84,40 @@ QList<SServerDeviceInfo> readDevicesList(const QJsonObject& response)
     return devices;
 }
 
+SApiDeviceData readUplink(const QJsonObject& object)
+{
+    SApiDeviceData record;
+    if (object.isEmpty())
+        return record;
+    if (!object.contains(API_JSON_KEY_TYPE)) {
+        qDebug().noquote() << "[SApiDeviceData] Unknown JSON message format!";
+        return record;
+    }
+    if (!isUplinkWithData(object.value(API_JSON_KEY_TYPE).toString()))
+        return record;
+    if (!object.contains(API_JSON_KEY_DATA)) {
+        qDebug().noquote() << "[SApiDeviceData] DATA is not exist";
+        return record;
+    }
+
+    record.devEui = object.value(API_JSON_KEY_DEVEUI).toString().toUpper();
+    record.ts = unsignedFromNumberOrString(object.value(API_JSON_KEY_TS));
+    // Several receiving gateways come joined by "+"; the first one is kept.
+    record.gatewayId
+        = object.value(API_JSON_KEY_MACBS).toString().section(QLatin1Char('+'), 0, 0).toUpper();
+    record.ack = object.value(API_JSON_KEY_ACK).toBool(false);
+    record.fcnt = static_cast<quint32>(unsignedFromNumberOrString(object.value(API_JSON_KEY_FCNT)));
+    // QJsonValue::toInt() gives 0 for anything but a number with an integral value.
+    record.port = static_cast<quint16>(object.value(API_JSON_KEY_PORT).toInt());
+    record.data = QByteArray::fromHex(object.value(API_JSON_KEY_DATA).toString().toLatin1());
+    record.freq = static_cast<quint32>(unsignedFromNumberOrString(object.value(API_JSON_KEY_FREQ)));
+    record.dr = static_cast<quint16>(object.value(API_JSON_KEY_DR).toInt());
+    record.rssi = static_cast<qint16>(object.value(API_JSON_KEY_RSSI).toInt());
+    record.snr = object.value(API_JSON_KEY_SNR).toDouble(0.0);
+    record.valid = true;
+    return record;
+}
+
 SApiDeviceData chooseLastUplink(const QJsonObject& response)
 {
     const QString devEui = response.value(API_JSON_KEY_DEVEUI).toString().toUpper();
@@ -66,7 +127,7 @@ SApiDeviceData chooseLastUplink(const QJsonObject& response)
 
     const QJsonArray records = response.value(API_JSON_KEY_DATALIST).toArray();
     for (const QJsonValue& value : records) {
-        SApiDeviceData record(value.toObject());
+        SApiDeviceData record = readUplink(value.toObject());
         record.devEui = devEui;
         if (record.valid)
             return record;

@@ -1,10 +1,10 @@
-#include "server/cserverhandler.h"
+#include "cserverhandler.h"
 
-#include "app/clogfile.h"
-#include "app/csettings.h"
-#include "app/settingskeys.h"
-#include "server/apiconstants.h"
-#include "server/apimessages.h"
+#include "clogfile.h"
+#include "csettings.h"
+#include "settingskeys.h"
+#include "apiconstants.h"
+#include "apimessages.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -285,7 +285,7 @@ void CServerHandler::handleVerifiedPhaseMessage(const QJsonObject& message)
     }
     const QString command = message.value(API::API_JSON_KEY_CMD).toString();
     if (command == API::API_JSON_CMD_RX) {
-        const API::SApiDeviceData packet(message);
+        const API::SApiDeviceData packet = API::readUplink(message);
         if (!packet.devEui.isEmpty())
             emit newPacketReceived(packet);
     } else if (command == API::API_JSON_CMD_GETDEVREGINFORESP) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "server/eserverstatus.h"
-#include "server/sapidevicedata.h"
-#include "server/sserverdeviceinfo.h"
+#include "eserverstatus.h"
+#include "sapidevicedata.h"
+#include "sserverdeviceinfo.h"
 
 #include <QJsonObject>
 #include <QList>

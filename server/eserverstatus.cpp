@@ -1,4 +1,4 @@
-#include "server/eserverstatus.h"
+#include "eserverstatus.h"
 
 namespace COMM {
 QString serverStatusText(EServerStatus status)

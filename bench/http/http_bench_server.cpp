@@ -1,8 +1,8 @@
 // The HTTP server with the test echo handler, for load generators: http_bench_server <port>
 
-#include "tests/http/echohandler.h"
+#include "echohandler.h"
 
-#include "http/server.h"
+#include "server.h"
 
 #include <QCoreApplication>
 #include <QtGlobal>

@@ -9,8 +9,8 @@
 #include "loadclient.h"
 #include "referenceserver.h"
 
-#include "db/cdatabasehandler.h"
-#include "modbus/cdevicehandler.h"
+#include "cdatabasehandler.h"
+#include "cdevicehandler.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -125,7 +125,9 @@ public:
         QObject anchor;
         anchor.moveToThread(&thread);
         QMetaObject::invokeMethod(
-            &anchor, [this, port] { listener = new CDeviceHandler(port); },
+            &anchor, [this, port] { listener = new CDeviceHandler(port, [](quint16 port, int first, int count) {
+                    return CDataBaseHandler::getInstance()->getRegisterWords(port, first, count);
+                }); },
             Qt::BlockingQueuedConnection);
         return listener->isListening();
     }

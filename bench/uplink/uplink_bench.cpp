@@ -5,8 +5,8 @@
 // trigger counts stored uplinks in the database file, so a lost uplink shows as a shortfall.
 // The reference then stores the same uplinks with plain SQLite (10 single-row UPDATEs per uplink
 // in one transaction, WAL, same schema, indexes and trigger) and the ratio is printed.
-#include "db/cdatabasehandler.h"
-#include "tests/support/cfakenetworkserver.h"
+#include "cdatabasehandler.h"
+#include "cfakenetworkserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

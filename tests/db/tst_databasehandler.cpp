@@ -1,5 +1,5 @@
-#include "app/clogfile.h"
-#include "db/cdatabasehandler.h"
+#include "clogfile.h"
+#include "cdatabasehandler.h"
 
 #include <QtSql>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "db/cdatabasehandler.h"
+#include "cdatabasehandler.h"
 #include "tarvexprocess.h"
-#include "tests/support/cfakenetworkserver.h"
+#include "cfakenetworkserver.h"
 
 #include <QJsonDocument>
 #include <QTcpServer>

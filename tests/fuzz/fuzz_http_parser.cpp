@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the HTTP request parser, as a connection's receive buffer would.
 
-#include "http/requestparser.h"
+#include "requestparser.h"
 
 #include <QtGlobal>
 

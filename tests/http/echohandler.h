@@ -3,8 +3,8 @@
 // A request handler for tests and benchmarks: answers with what it was asked, one line per item,
 // and serves generated bodies of a requested size and type at /bytes?n=<size>&type=<type>.
 
-#include "http/irequesthandler.h"
-#include "http/responsebuilder.h"
+#include "irequesthandler.h"
+#include "responsebuilder.h"
 
 #include <QCryptographicHash>
 #include <QList>

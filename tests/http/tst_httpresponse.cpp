@@ -1,5 +1,5 @@
-#include "http/gzip.h"
-#include "http/responsegenerator.h"
+#include "gzip.h"
+#include "responsegenerator.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

@@ -1,7 +1,7 @@
-#include "http/netutils.h"
-#include "http/password.h"
-#include "http/random.h"
-#include "http/sslkey.h"
+#include "netutils.h"
+#include "password.h"
+#include "random.h"
+#include "sslkey.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

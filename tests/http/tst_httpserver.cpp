@@ -1,7 +1,7 @@
 #include "echohandler.h"
 
-#include "http/connection.h"
-#include "http/server.h"
+#include "connection.h"
+#include "server.h"
 
 #include <QProcess>
 #include <QTcpSocket>

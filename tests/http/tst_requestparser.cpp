@@ -1,4 +1,4 @@
-#include "http/requestparser.h"
+#include "requestparser.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/clogfile.h"
-#include "db/cdatabasehandler.h"
+#include "clogfile.h"
+#include "cdatabasehandler.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -58,6 +58,12 @@ inline QByteArray readRequest(
     return QByteArray::fromHex(
         QString::asprintf("%04x00000006%02x%02x%04x%04x", id, unit, function, start, count)
             .toLatin1());
+}
+
+// Reads the register image from the database, as the registry hands it to the listeners.
+inline QVector<quint16> readFromDatabase(quint16 port, int first, int count)
+{
+    return CDataBaseHandler::getInstance()->getRegisterWords(port, first, count);
 }
 
 // A device whose register entries are { offset from startAddr, bit size }.

@@ -1,7 +1,7 @@
 #include "modbustestfixture.h"
 
-#include "modbus/cconnectionhandler.h"
-#include "modbus/cdevicehandler.h"
+#include "cconnectionhandler.h"
+#include "cdevicehandler.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -70,7 +70,7 @@ void tst_ModbusService::initTestCase()
     logged(QString()); // starts listening to the history log
     image = storeSharedPortLayout(dir.filePath("server.db"), port);
     QVERIFY(!image.isEmpty());
-    listener = std::make_unique<CDeviceHandler>(port);
+    listener = std::make_unique<CDeviceHandler>(port, readFromDatabase);
     QVERIFY(listener->isListening());
 }
 

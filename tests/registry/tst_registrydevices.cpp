@@ -1,6 +1,6 @@
-#include "../modbus/modbustestfixture.h"
+#include "modbustestfixture.h"
 
-#include "devices/calldevicehandler.h"
+#include "calldevicehandler.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -28,6 +28,7 @@ void tst_RegistryDevices::initTestCase()
     logged(QString()); // starts listening to the history log
     QVERIFY(CDataBaseHandler::getInstance()->init(dir.filePath("server.db")));
     registry = CAllDeviceHandler::getInstance();
+    registry->init(dir.filePath("deviceFolder"), CDataBaseHandler::getInstance());
     QVERIFY(registry->getDeviceTemplates().isEmpty() && registry->getTemplateInfo().isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(logged("Directory with device signature is not existed"), 1, WAIT_MS);
 }

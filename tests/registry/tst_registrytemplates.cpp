@@ -1,6 +1,6 @@
-#include "../modbus/modbustestfixture.h"
+#include "modbustestfixture.h"
 
-#include "devices/calldevicehandler.h"
+#include "calldevicehandler.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,6 +51,7 @@ void tst_RegistryTemplates::initTestCase()
     logged(QString()); // starts listening to the history log
     QVERIFY(CDataBaseHandler::getInstance()->init(dir.filePath("server.db")));
     registry = CAllDeviceHandler::getInstance();
+    registry->init(dir.filePath("deviceFolder"), CDataBaseHandler::getInstance());
 }
 
 void tst_RegistryTemplates::loading()

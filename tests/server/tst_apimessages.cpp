@@ -1,5 +1,5 @@
-#include "server/apimessages.h"
-#include "server/sapidevicedata.h"
+#include "apimessages.h"
+#include "sapidevicedata.h"
 
 #include <QJsonDocument>
 #include <QtTest>
@@ -75,7 +75,7 @@ void TestApiMessages::uplinkRecord()
     QVERIFY(!object.isEmpty());
     const bool reply = object.contains("status");
     QCOMPARE(
-        describe(reply ? API::chooseLastUplink(object) : API::SApiDeviceData(object)), expected);
+        describe(reply ? API::chooseLastUplink(object) : API::readUplink(object)), expected);
 }
 
 // Only entries with an EUI, a name and a textual application EUI are kept, in order, as sent.

@@ -1,8 +1,8 @@
-#include "app/clogfile.h"
-#include "app/csettings.h"
-#include "server/cserverhandler.h"
-#include "tests/support/cconsolecatcher.h"
-#include "tests/support/cfakenetworkserver.h"
+#include "clogfile.h"
+#include "csettings.h"
+#include "cserverhandler.h"
+#include "cconsolecatcher.h"
+#include "cfakenetworkserver.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "tests/support/cconsolecatcher.h"
+#include "cconsolecatcher.h"
 
 #include <QMutex>
 #include <QMutexLocker>

@@ -1,4 +1,4 @@
-#include "tests/support/cfakenetworkserver.h"
+#include "cfakenetworkserver.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "app/exception.h"
+#include "exception.h"
 
 Exception::Exception(const QString& message) : m_message(message) { }
 

@@ -1,7 +1,7 @@
-#include "devices/cpayloaddecoder.h"
+#include "cpayloaddecoder.h"
 
-#include "app/clogfile.h"
-#include "devices/regsconstants.h"
+#include "clogfile.h"
+#include "regsconstants.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "devices/regsconstants.h"
+#include "regsconstants.h"
 
 namespace REGS {
 const QString REGS_JSON_KEY_APPEUI = QStringLiteral("app_eui");

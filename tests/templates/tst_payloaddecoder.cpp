@@ -1,6 +1,6 @@
-#include "app/clogfile.h"
-#include "db/cdatabasehandler.h"
-#include "devices/cpayloaddecoder.h"
+#include "clogfile.h"
+#include "cdatabasehandler.h"
+#include "cpayloaddecoder.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

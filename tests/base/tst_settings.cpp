@@ -1,5 +1,5 @@
-#include "app/csettings.h"
-#include "app/settingskeys.h"
+#include "csettings.h"
+#include "settingskeys.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

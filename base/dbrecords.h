@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devices/sregisterinfo.h"
+#include "sregisterinfo.h"
 
 #include <QList>
 #include <QString>

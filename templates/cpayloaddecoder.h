@@ -1,8 +1,8 @@
 #pragma once
 
-#include "db/dbrecords.h"
-#include "devices/sdevicetemplate.h"
-#include "server/sapidevicedata.h"
+#include "dbrecords.h"
+#include "sdevicetemplate.h"
+#include "sapidevicedata.h"
 
 #include <functional>
 

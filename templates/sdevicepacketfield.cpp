@@ -1,7 +1,7 @@
-#include "devices/sdevicepacketfield.h"
+#include "sdevicepacketfield.h"
 
-#include "devices/regsconstants.h"
-#include "devices/templatejson.h"
+#include "regsconstants.h"
+#include "templatejson.h"
 
 #include <QDebug>
 

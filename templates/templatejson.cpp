@@ -1,4 +1,4 @@
-#include "devices/templatejson.h"
+#include "templatejson.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "devices/sdevicepacket.h"
-#include "devices/sserverdata.h"
+#include "sdevicepacket.h"
+#include "sserverdata.h"
 
 #include <QJsonObject>
 #include <QMap>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devices/sdevicepacketfield.h"
+#include "sdevicepacketfield.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "app/settingskeys.h"
+#include "settingskeys.h"
 
 namespace SETT {
 const QString SETT_FILENAME = QStringLiteral("settings.conf");

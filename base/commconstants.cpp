@@ -1,4 +1,4 @@
-#include "app/commconstants.h"
+#include "commconstants.h"
 
 namespace COMM {
 const QString VERSION = QStringLiteral("2.2.1");

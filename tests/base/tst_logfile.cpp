@@ -1,4 +1,4 @@
-#include "app/clogfile.h"
+#include "clogfile.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "db/dbrecords.h"
+#include "dbrecords.h"
 
 namespace DB {
 void SDbDeviceRegDataSet::appendRewriteData(

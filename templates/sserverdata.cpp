@@ -1,8 +1,8 @@
-#include "devices/sserverdata.h"
+#include "sserverdata.h"
 
-#include "app/clogfile.h"
-#include "devices/regsconstants.h"
-#include "devices/templatejson.h"
+#include "clogfile.h"
+#include "regsconstants.h"
+#include "templatejson.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
-#include "devices/sdevicetemplate.h"
+#include "sdevicetemplate.h"
 
-#include "devices/regsconstants.h"
-#include "devices/templatejson.h"
+#include "regsconstants.h"
+#include "templatejson.h"
 
 #include <QDebug>
 #include <QJsonArray>

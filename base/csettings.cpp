@@ -1,4 +1,4 @@
-#include "app/csettings.h"
+#include "csettings.h"
 
 #include <QDebug>
 #include <QMutex>

@@ -1,5 +1,5 @@
-#include "app/clogfile.h"
-#include "devices/sdevicetemplate.h"
+#include "clogfile.h"
+#include "sdevicetemplate.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

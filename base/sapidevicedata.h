@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QMetaType>
 #include <QString>
 
@@ -9,9 +8,6 @@ namespace API {
 // One uplink of one end device, as the network server reports it.
 struct SApiDeviceData
 {
-    SApiDeviceData() = default;
-    explicit SApiDeviceData(const QJsonObject& object);
-
     QString devEui;
     quint64 ts = 0; // milliseconds since the Unix epoch
     QString gatewayId;

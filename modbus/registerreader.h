@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QVector>
+#include <QtGlobal>
+
+#include <functional>
+
+// Reads the register image of a port: word i is register first + i. The Modbus listeners are
+// handed one, so they answer reads without knowing where the registers are kept.
+using RegisterReader = std::function<QVector<quint16>(quint16 port, int first, int count)>;
