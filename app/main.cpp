@@ -1,13 +1,13 @@
+#include "calldevicehandler.h"
+#include "cdatabasehandler.h"
 #include "clogfile.h"
 #include "commconstants.h"
-#include "csettings.h"
-#include "settingskeys.h"
-#include "cdatabasehandler.h"
-#include "dbconstants.h"
-#include "calldevicehandler.h"
 #include "cserverhandler.h"
+#include "csettings.h"
+#include "dbconstants.h"
 #include "eserverstatus.h"
 #include "sapidevicedata.h"
+#include "settingskeys.h"
 #include "sserverdeviceinfo.h"
 
 #include <QCoreApplication>
@@ -30,9 +30,9 @@ void globalVarInit()
 void openLog()
 {
     if (CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG, false).toBool()) {
-        const QString fileName =
-                CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_FILE, "history.log")
-                        .toString();
+        const QString fileName
+            = CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_FILE, "history.log")
+                  .toString();
         CLogFile::getInstance(fileName, QString());
     } else {
         qDebug().noquote() << "History log disabled in settings";
@@ -52,8 +52,8 @@ QThread* startThreadFor(QObject* object)
 
 void openStoredDevices()
 {
-    const QList<DB::SDeviceRegMapDescription> devices =
-            CDataBaseHandler::getInstance()->getDevices(QString());
+    const QList<DB::SDeviceRegMapDescription> devices
+        = CDataBaseHandler::getInstance()->getDevices(QString());
     for (const DB::SDeviceRegMapDescription& device : devices)
         CAllDeviceHandler::getInstance()->addNewDevice(device);
 }
@@ -70,9 +70,8 @@ int main(int argc, char* argv[])
     openLog();
     CServerHandler* server = CServerHandler::getInstance();
 
-    const QString dbFile =
-            CSettings::readValue(SETT::SETT_SECT_DB + SETT::SETT_DB_FILE, DB::DB_FILENAME)
-                    .toString();
+    const QString dbFile
+        = CSettings::readValue(SETT::SETT_SECT_DB + SETT::SETT_DB_FILE, DB::DB_FILENAME).toString();
     CDataBaseHandler* database = CDataBaseHandler::getInstance();
     if (!database->init(dbFile))
         return -1;
@@ -81,7 +80,7 @@ int main(int argc, char* argv[])
     CAllDeviceHandler* registry = CAllDeviceHandler::getInstance();
     registry->init(QDir::currentPath() + "/" + COMM::DEVICE_FOLDER, database);
     QObject::connect(server, &CServerHandler::newPacketReceived, registry,
-                     &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
+        &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
     QTimer::singleShot(0, server, &CServerHandler::reconnect);
     openStoredDevices();
 

@@ -7,15 +7,14 @@
 namespace {
 const QString DATE_TIME_FORMSTR_LOG = QStringLiteral("dd-MMM-yy HH:mm:ss.zzz");
 const QString SESSION_STARS = QString(65, QLatin1Char('*'));
-const QString SESSION_BANNER =
-        QStringLiteral("**                      New session                            **");
+const QString SESSION_BANNER
+    = QStringLiteral("**                      New session                            **");
 
 CLogFile* instance = nullptr;
 QMutex creationMutex;
 } // namespace
 
-CLogFile::CLogFile(const QString& fileName, const QString& sessionName)
-    : sessionName(sessionName)
+CLogFile::CLogFile(const QString& fileName, const QString& sessionName) : sessionName(sessionName)
 {
     qRegisterMetaType<CLogFile::ELogMessageType>("CLogFile::ELogMessageType");
     if (fileName.isEmpty())
@@ -23,15 +22,15 @@ CLogFile::CLogFile(const QString& fileName, const QString& sessionName)
 
     file.setFileName(fileName);
     const QIODevice::OpenMode mode = file.exists()
-            ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
-            : QIODevice::ReadWrite | QIODevice::Text;
+        ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
+        : QIODevice::ReadWrite | QIODevice::Text;
     if (!file.open(mode)) {
         qDebug().noquote() << "[CLogFile] Invalid file opening!";
         return;
     }
     writeEntry(SESSION_STARS);
-    writeEntry(sessionName.isEmpty() ? SESSION_BANNER
-                                     : "**  New session  [" + sessionName + "] **");
+    writeEntry(
+        sessionName.isEmpty() ? SESSION_BANNER : "**  New session  [" + sessionName + "] **");
 }
 
 CLogFile::~CLogFile()
@@ -57,8 +56,8 @@ CLogFile* CLogFile::getInstance()
 QString CLogFile::writeEntry(const QString& logStr)
 {
     QMutexLocker locker(&mutex);
-    const QString entry = "\n[" + QDateTime::currentDateTime().toString(DATE_TIME_FORMSTR_LOG)
-            + "]" + logStr;
+    const QString entry
+        = "\n[" + QDateTime::currentDateTime().toString(DATE_TIME_FORMSTR_LOG) + "]" + logStr;
     if (file.isOpen()) {
         file.write(entry.toUtf8());
         file.flush();
@@ -85,9 +84,9 @@ void addLog(QString logStr, CLogFile::ELogMessageType type, bool toConsole)
     CLogFile* log = CLogFile::getInstance();
     if (!log
         || !QMetaObject::invokeMethod(log, "addLogMetod", Qt::QueuedConnection,
-                                      Q_ARG(QString, logStr),
-                                      Q_ARG(CLogFile::ELogMessageType, type))) {
-        qDebug() << "[" << "void addLog(QString, CLogFile::ELogMessageType, bool)"
+            Q_ARG(QString, logStr), Q_ARG(CLogFile::ELogMessageType, type))) {
+        qDebug() << "["
+                 << "void addLog(QString, CLogFile::ELogMessageType, bool)"
                  << "] невозможно создать invokeMethod";
     }
 }
@@ -96,8 +95,10 @@ void addLogIntoFileOnly(QString logStr)
 {
     CLogFile* log = CLogFile::getInstance();
     if (!log
-        || !QMetaObject::invokeMethod(log, "addLogIntoFileOnly", Qt::QueuedConnection,
-                                      Q_ARG(QString, logStr))) {
-        qDebug() << "[" << "void addLogIntoFileOnly(QString)" << "] невозможно создать invokeMethod";
+        || !QMetaObject::invokeMethod(
+            log, "addLogIntoFileOnly", Qt::QueuedConnection, Q_ARG(QString, logStr))) {
+        qDebug() << "["
+                 << "void addLogIntoFileOnly(QString)"
+                 << "] невозможно создать invokeMethod";
     }
 }

@@ -23,8 +23,8 @@ public:
     ~CLogFile() override;
 
 public slots:
-    void addLogMetod(QString logStr = QString(),
-                     CLogFile::ELogMessageType type = CLogFile::LOG_TYPE_DEFAULT);
+    void addLogMetod(
+        QString logStr = QString(), CLogFile::ELogMessageType type = CLogFile::LOG_TYPE_DEFAULT);
     void addLogIntoFileOnly(QString logStr);
 
 signals:
@@ -40,5 +40,5 @@ private:
 };
 
 void addLog(QString logStr, CLogFile::ELogMessageType type = CLogFile::LOG_TYPE_DEFAULT,
-            bool toConsole = false);
+    bool toConsole = false);
 void addLogIntoFileOnly(QString logStr);

@@ -22,7 +22,9 @@ CSettings* createInstance(const QString& fileName)
 }
 } // namespace
 
-CSettings::CSettings(const QString& fileName) : QSettings(fileName, QSettings::IniFormat) { }
+CSettings::CSettings(const QString& fileName) : QSettings(fileName, QSettings::IniFormat)
+{
+}
 
 CSettings* CSettings::getInstance(const QString& fileName)
 {

@@ -1,6 +1,8 @@
 #include "exception.h"
 
-Exception::Exception(const QString& message) : m_message(message) { }
+Exception::Exception(const QString& message) : m_message(message)
+{
+}
 
 QString Exception::message() const
 {

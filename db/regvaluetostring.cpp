@@ -1,5 +1,5 @@
-#include "clogfile.h"
 #include "cdatabasehandler.h"
+#include "clogfile.h"
 
 namespace {
 const QString NO_VALUE = QStringLiteral("-");

@@ -1,9 +1,9 @@
 #include "calldevicehandler.h"
 
-#include "clogfile.h"
 #include "cdatabasehandler.h"
-#include "cpayloaddecoder.h"
 #include "cdevicehandler.h"
+#include "clogfile.h"
+#include "cpayloaddecoder.h"
 
 #include <QDebug>
 #include <QDir>
@@ -17,7 +17,9 @@ namespace {
 const QString TEMPLATE_FILE_PATTERN = QStringLiteral("*.json");
 } // namespace
 
-CAllDeviceHandler::CAllDeviceHandler() : QObject(nullptr) { }
+CAllDeviceHandler::CAllDeviceHandler() : QObject(nullptr)
+{
+}
 
 CAllDeviceHandler* CAllDeviceHandler::getInstance()
 {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "dbrecords.h"
+#include "sapidevicedata.h"
 #include "sdevicetemplate.h"
 #include "sdevicetemplateinfo.h"
-#include "sapidevicedata.h"
 
 #include <QList>
 #include <QMap>

@@ -1,10 +1,10 @@
 #include "cserverhandler.h"
 
+#include "apiconstants.h"
+#include "apimessages.h"
 #include "clogfile.h"
 #include "csettings.h"
 #include "settingskeys.h"
-#include "apiconstants.h"
-#include "apimessages.h"
 
 #include <QDebug>
 #include <QJsonDocument>

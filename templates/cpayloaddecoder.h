@@ -1,8 +1,8 @@
 #pragma once
 
 #include "dbrecords.h"
-#include "sdevicetemplate.h"
 #include "sapidevicedata.h"
+#include "sdevicetemplate.h"
 
 #include <functional>
 

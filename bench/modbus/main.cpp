@@ -6,6 +6,7 @@
 // directory on a database prepared here; without one the Tarvex listener runs in this process,
 // in a thread of its own, on the same database. Both servers hold 1000 devices x 10 registers.
 
+#include "freeport.h"
 #include "loadclient.h"
 #include "referenceserver.h"
 
@@ -36,13 +37,6 @@ const int DEFAULT_ROUNDS = 8;
 // One device's entries as { offset, bits }: 4 + 2 + 4 x 1 registers.
 const QList<QPair<int, int>> DEVICE_ENTRIES
     = {{0, 64}, {4, 32}, {6, 16}, {7, 16}, {8, 16}, {9, 16}};
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 quint16 registerValue(int address)
 {
@@ -125,9 +119,12 @@ public:
         QObject anchor;
         anchor.moveToThread(&thread);
         QMetaObject::invokeMethod(
-            &anchor, [this, port] { listener = new CDeviceHandler(port, [](quint16 port, int first, int count) {
+            &anchor,
+            [this, port] {
+                listener = new CDeviceHandler(port, [](quint16 port, int first, int count) {
                     return CDataBaseHandler::getInstance()->getRegisterWords(port, first, count);
-                }); },
+                });
+            },
             Qt::BlockingQueuedConnection);
         return listener->isListening();
     }

@@ -33,8 +33,8 @@ private:
 void TestLogFile::entriesBeforeTheLogExistAreReported()
 {
     QTest::ignoreMessage(QtDebugMsg,
-                         "[ void addLog(QString, CLogFile::ELogMessageType, bool) ] невозможно "
-                         "создать invokeMethod");
+        "[ void addLog(QString, CLogFile::ELogMessageType, bool) ] невозможно "
+        "создать invokeMethod");
     addLog("lost");
 }
 
@@ -52,9 +52,7 @@ void TestLogFile::sessionStartsWithStarsAndBanner()
 
     const QString text = readAll(fileName);
     const QRegularExpression expected("^\\n\\[01-Jan-26 00:00:00.000\\]earlier run\\n" + STAMP
-                                      + "\\*{65}\\n" + STAMP
-                                      + QRegularExpression::escape("**  New session  [X] **")
-                                      + "$");
+        + "\\*{65}\\n" + STAMP + QRegularExpression::escape("**  New session  [X] **") + "$");
     QVERIFY2(expected.match(text).hasMatch(), qPrintable(text));
 }
 
@@ -68,22 +66,23 @@ void TestLogFile::entriesAreStampedAndFlushed()
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 2000);
 
     const QString signalText = spy.at(0).at(0).toString();
-    QVERIFY2(QRegularExpression("^" + STAMP + QRegularExpression::escape("ERROR: [Test] twolines")
-                                + "$")
-                     .match(signalText)
-                     .hasMatch(),
-             qPrintable(signalText));
+    QVERIFY2(
+        QRegularExpression("^" + STAMP + QRegularExpression::escape("ERROR: [Test] twolines") + "$")
+            .match(signalText)
+            .hasMatch(),
+        qPrintable(signalText));
     QCOMPARE(spy.at(0).at(1).value<CLogFile::ELogMessageType>(), CLogFile::LOG_TYPE_CRITICAL);
 
     // Both entries are on disk already, each with its own stamp; the message keeps its newline
     // and the file does not end with one.
     QTRY_VERIFY_WITH_TIMEOUT(readAll(fileName).endsWith("]file only"), 2000);
     const QString text = readAll(fileName);
-    QVERIFY2(QRegularExpression("\\n" + STAMP + QRegularExpression::escape("ERROR: [Test] two\nlines")
-                                + "\\n" + STAMP + "file only$")
-                     .match(text)
-                     .hasMatch(),
-             qPrintable(text));
+    QVERIFY2(
+        QRegularExpression("\\n" + STAMP + QRegularExpression::escape("ERROR: [Test] two\nlines")
+            + "\\n" + STAMP + "file only$")
+            .match(text)
+            .hasMatch(),
+        qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestLogFile)

@@ -29,9 +29,9 @@ void TestSettings::readsDefaultsWithoutFile()
     QVERIFY(CSettings::getInstance(fileName));
     QCOMPARE(CSettings::readValue(SETT::SETT_SECT_WEB + SETT::SETT_WEB_PORT, 8899).toInt(), 8899);
     QCOMPARE(CSettings::readValue(SETT::SETT_SECT_WEB + SETT::SETT_WEB_IP, "*").toString(),
-             QString("*"));
-    QCOMPARE(CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG, false).toBool(),
-             false);
+        QString("*"));
+    QCOMPARE(
+        CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG, false).toBool(), false);
     QVERIFY(!QFile::exists(fileName));
 }
 

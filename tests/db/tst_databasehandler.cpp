@@ -1,5 +1,5 @@
-#include "clogfile.h"
 #include "cdatabasehandler.h"
+#include "clogfile.h"
 
 #include <QtSql>
 #include <QtTest>

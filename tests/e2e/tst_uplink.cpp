@@ -1,6 +1,7 @@
 #include "cdatabasehandler.h"
-#include "tarvexprocess.h"
 #include "cfakenetworkserver.h"
+#include "freeport.h"
+#include "tarvexprocess.h"
 
 #include <QJsonDocument>
 #include <QTcpServer>
@@ -37,13 +38,6 @@ REGS::SRegisterInfo entry(const QString& name, int offset, int bits, const QStri
     info.bitSize = bits;
     info.dataType = type;
     return info;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
 }
 
 QVector<quint16> readRegisters(quint16 port, int first, int count)

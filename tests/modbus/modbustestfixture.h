@@ -1,7 +1,8 @@
 #pragma once
 
-#include "clogfile.h"
 #include "cdatabasehandler.h"
+#include "clogfile.h"
+#include "freeport.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -20,14 +21,6 @@ inline int logged(const QString& text)
     return int(std::count_if(spy.begin(), spy.end(), [&text](const QList<QVariant>& entry) {
         return entry.value(0).toString().contains(text);
     }));
-}
-
-// A port nobody listens on right now (the OS picks it; a tiny race is acceptable on loopback).
-inline quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
 }
 
 // A connected client, or null when nobody accepts on the port.

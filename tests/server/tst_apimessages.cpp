@@ -74,8 +74,7 @@ void TestApiMessages::uplinkRecord()
     const QJsonObject object = json(text);
     QVERIFY(!object.isEmpty());
     const bool reply = object.contains("status");
-    QCOMPARE(
-        describe(reply ? API::chooseLastUplink(object) : API::readUplink(object)), expected);
+    QCOMPARE(describe(reply ? API::chooseLastUplink(object) : API::readUplink(object)), expected);
 }
 
 // Only entries with an EUI, a name and a textual application EUI are kept, in order, as sent.

@@ -1,8 +1,8 @@
-#include "clogfile.h"
-#include "csettings.h"
-#include "cserverhandler.h"
 #include "cconsolecatcher.h"
 #include "cfakenetworkserver.h"
+#include "clogfile.h"
+#include "cserverhandler.h"
+#include "csettings.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
