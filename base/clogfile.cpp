@@ -1,15 +1,12 @@
 #include "clogfile.h"
 
+#include "basetexts.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QMutexLocker>
 
 namespace {
-const QString DATE_TIME_FORMSTR_LOG = QStringLiteral("dd-MMM-yy HH:mm:ss.zzz");
-const QString SESSION_STARS = QString(65, QLatin1Char('*'));
-const QString SESSION_BANNER
-    = QStringLiteral("**                      New session                            **");
-
 CLogFile* instance = nullptr;
 QMutex creationMutex;
 } // namespace
@@ -25,12 +22,12 @@ CLogFile::CLogFile(const QString& fileName, const QString& sessionName) : sessio
         ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
         : QIODevice::ReadWrite | QIODevice::Text;
     if (!file.open(mode)) {
-        qDebug().noquote() << "[CLogFile] Invalid file opening!";
+        qDebug().noquote() << BaseTexts::LOG_OPEN_FAILED;
         return;
     }
-    writeEntry(SESSION_STARS);
-    writeEntry(
-        sessionName.isEmpty() ? SESSION_BANNER : "**  New session  [" + sessionName + "] **");
+    writeEntry(BaseTexts::LOG_SESSION_STARS);
+    writeEntry(sessionName.isEmpty() ? BaseTexts::LOG_SESSION_BANNER
+                                     : BaseTexts::LOG_NAMED_SESSION_BANNER.arg(sessionName));
 }
 
 CLogFile::~CLogFile()
@@ -57,7 +54,7 @@ QString CLogFile::writeEntry(const QString& logStr)
 {
     QMutexLocker locker(&mutex);
     const QString entry
-        = "\n[" + QDateTime::currentDateTime().toString(DATE_TIME_FORMSTR_LOG) + "]" + logStr;
+        = "\n[" + QDateTime::currentDateTime().toString(BaseTexts::LOG_TIME_FORMAT) + "]" + logStr;
     if (file.isOpen()) {
         file.write(entry.toUtf8());
         file.flush();
@@ -85,9 +82,7 @@ void addLog(QString logStr, CLogFile::ELogMessageType type, bool toConsole)
     if (!log
         || !QMetaObject::invokeMethod(log, "addLogMetod", Qt::QueuedConnection,
             Q_ARG(QString, logStr), Q_ARG(CLogFile::ELogMessageType, type))) {
-        qDebug() << "["
-                 << "void addLog(QString, CLogFile::ELogMessageType, bool)"
-                 << "] невозможно создать invokeMethod";
+        qDebug().noquote() << BaseTexts::LOG_NOT_REACHED.arg(BaseTexts::ADD_LOG_SIGNATURE);
     }
 }
 
@@ -97,8 +92,7 @@ void addLogIntoFileOnly(QString logStr)
     if (!log
         || !QMetaObject::invokeMethod(
             log, "addLogIntoFileOnly", Qt::QueuedConnection, Q_ARG(QString, logStr))) {
-        qDebug() << "["
-                 << "void addLogIntoFileOnly(QString)"
-                 << "] невозможно создать invokeMethod";
+        qDebug().noquote() << BaseTexts::LOG_NOT_REACHED.arg(
+            BaseTexts::ADD_LOG_FILE_ONLY_SIGNATURE);
     }
 }

@@ -1,5 +1,7 @@
 #include "csettings.h"
 
+#include "basetexts.h"
+
 #include <QDebug>
 #include <QMutex>
 #include <QMutexLocker>
@@ -14,7 +16,7 @@ CSettings* createInstance(const QString& fileName)
     if (instance)
         return instance;
     if (fileName.isEmpty()) {
-        qDebug().noquote() << "ERROR: [CSettings::getInstance] Invalid fileName";
+        qDebug().noquote() << BaseTexts::SETTINGS_INVALID_FILE_NAME;
         return nullptr;
     }
     instance = new CSettings(fileName);
@@ -37,7 +39,7 @@ QVariant CSettings::readValue(const QString& key, const QVariant& defaultValue)
     QMutexLocker locker(&settingsMutex);
     CSettings* settings = createInstance(QString());
     if (!settings) {
-        qDebug().noquote() << "ERROR: [CSettings::readValue] Invalid object";
+        qDebug().noquote() << BaseTexts::SETTINGS_READ_WITHOUT_OBJECT;
         return QVariant();
     }
     return settings->value(key, defaultValue);
@@ -48,7 +50,7 @@ bool CSettings::writeValue(const QString& key, const QVariant& value)
     QMutexLocker locker(&settingsMutex);
     CSettings* settings = createInstance(QString());
     if (!settings) {
-        qDebug().noquote() << "ERROR: [CSettings::writeValue] Invalid object";
+        qDebug().noquote() << BaseTexts::SETTINGS_WRITE_WITHOUT_OBJECT;
         return false;
     }
     settings->setValue(key, value);

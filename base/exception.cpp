@@ -1,10 +1,10 @@
 #include "exception.h"
 
-Exception::Exception(const QString& message) : m_message(message)
+Exception::Exception(const QString& message) : messageText(message)
 {
 }
 
 QString Exception::message() const
 {
-    return m_message;
+    return messageText;
 }

@@ -10,7 +10,7 @@ public:
     QString message() const;
 
 private:
-    QString m_message;
+    QString messageText;
 };
 
 class RuntimeError : public Exception

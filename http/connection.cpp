@@ -1,17 +1,18 @@
 #include "connection.h"
 
+#include "httperror.h"
 #include "httplimits.h"
+#include "httplogging.h"
+#include "httptexts.h"
 #include "requestparser.h"
 #include "responsegenerator.h"
 
-#include <QDebug>
 #include <QTcpSocket>
 
 namespace Http {
 
 namespace {
 
-const QByteArray END_OF_HEADER = QByteArrayLiteral("\r\n\r\n");
 const QString KEEP_ALIVE = QStringLiteral("keep-alive");
 const QString CLOSE = QStringLiteral("close");
 const QString GZIP = QStringLiteral("gzip");
@@ -111,36 +112,30 @@ void Connection::processBuffer()
     while (!m_receiveBuffer.isEmpty() && (m_socket->bytesToWrite() <= MAX_PENDING_OUTPUT)) {
         // Without the end of the header block no request can be complete; the check looks
         // only at the new bytes (and the 3 before them, where the marker may start).
-        const int headerEnd = m_receiveBuffer.indexOf(END_OF_HEADER, m_headerSearchFrom);
+        const int headerEnd = m_receiveBuffer.indexOf(EOH, m_headerSearchFrom);
         RequestParser::ParseResult result;
         if (headerEnd >= 0)
             result = RequestParser::parse(m_receiveBuffer);
         else
-            m_headerSearchFrom = qMax(0, m_receiveBuffer.size() - (END_OF_HEADER.size() - 1));
+            m_headerSearchFrom = qMax(0, m_receiveBuffer.size() - (EOH.size() - 1));
 
         switch (result.state) {
         case RequestParser::NeedMoreData:
             if (m_receiveBuffer.size() > MAX_PENDING_REQUEST_SIZE) {
-                qWarning().noquote()
-                    << QStringLiteral("Http request size exceeds limitation, closing socket. "
-                                      "Limit: %1, IP: %2")
-                           .arg(MAX_PENDING_REQUEST_SIZE)
-                           .arg(m_socket->peerAddress().toString());
-                failAndClose(413, QStringLiteral("Payload Too Large"));
+                qCWarning(lcHttp).noquote()
+                    << HttpTexts::REQUEST_TOO_LARGE.arg(MAX_PENDING_REQUEST_SIZE)
+                           .arg(peerAddress());
+                failAndClose(413, HttpStatusText::PAYLOAD_TOO_LARGE);
             }
             return;
         case RequestParser::UnsupportedMethod:
-            qWarning().noquote() << QStringLiteral(
-                "Bad Http request method, closing socket. IP: %1. "
-                "Method: \"%2\"")
-                                        .arg(m_socket->peerAddress().toString(),
-                                            result.request.method);
-            failAndClose(501, QStringLiteral("Not Implemented"));
+            qCWarning(lcHttp).noquote()
+                << HttpTexts::BAD_REQUEST_METHOD.arg(peerAddress(), result.request.method);
+            failAndClose(501, HttpStatusText::NOT_IMPLEMENTED);
             return;
         case RequestParser::Malformed:
-            qWarning().noquote() << QStringLiteral("Bad Http request, closing socket. IP: %1")
-                                        .arg(m_socket->peerAddress().toString());
-            failAndClose(400, QStringLiteral("Bad Request"));
+            qCWarning(lcHttp).noquote() << HttpTexts::BAD_REQUEST.arg(peerAddress());
+            failAndClose(400, HttpStatusText::BAD_REQUEST);
             return;
         case RequestParser::Complete: {
             Environment env;
@@ -183,11 +178,16 @@ void Connection::sendResponse(const Response& response)
     m_socket->write(toByteArray(response));
 }
 
-void Connection::failAndClose(uint code, const QString& text)
+QString Connection::peerAddress() const
+{
+    return m_socket->peerAddress().toString();
+}
+
+void Connection::failAndClose(uint code, const char* text)
 {
     m_failed = true;
     Response response;
-    response.status = {code, text};
+    response.status = {code, QString::fromLatin1(text)};
     response.headers[HEADER_CONNECTION] = CLOSE;
     sendResponse(response);
     // The rest of the receive buffer is abandoned; the answer is still flushed before closing.

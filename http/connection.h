@@ -25,7 +25,8 @@ private:
     void processBuffer();
     void answer(const Request& request, const Environment& env);
     void sendResponse(const Response& response);
-    void failAndClose(uint code, const QString& text);
+    QString peerAddress() const;
+    void failAndClose(uint code, const char* text);
 
     QTcpSocket* m_socket;
     IRequestHandler* m_requestHandler;

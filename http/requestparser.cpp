@@ -2,9 +2,10 @@
 
 #include "bytearrayutils.h"
 #include "httplimits.h"
+#include "httplogging.h"
+#include "httptexts.h"
 #include "stringutils.h"
 
-#include <QDebug>
 #include <QJsonParseError>
 #include <QRegularExpression>
 #include <QUrlQuery>
@@ -15,8 +16,6 @@ namespace Http {
 
 namespace {
 
-const QByteArray EOH = QByteArrayLiteral("\r\n\r\n");
-const std::string_view EOH_VIEW = "\r\n\r\n";
 const std::string_view CRLF_VIEW = "\r\n";
 const QString BOUNDARY_PARAMETER = QStringLiteral("boundary=");
 const QString QUOTE = QStringLiteral("\"");
@@ -51,7 +50,7 @@ static bool parseHeaderLine(const QString& line, HeaderMap& headers)
 {
     const int colon = line.indexOf(QLatin1Char(':'));
     if (colon < 1) {
-        qWarning().noquote() << Q_FUNC_INFO << "invalid http header:" << line;
+        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::INVALID_HEADER << line;
         return false;
     }
     headers[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
@@ -72,7 +71,7 @@ RequestParser::ParseResult RequestParser::doParse(const QByteArray& data)
 
     const int headerLength = eoh + EOH.size();
     if (!parseStartLines(QString::fromLatin1(data.constData(), eoh))) {
-        qWarning().noquote() << Q_FUNC_INFO << "header parsing error";
+        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::HEADER_PARSING_ERROR;
         result.state = Malformed;
         return result;
     }
@@ -97,12 +96,12 @@ RequestParser::ParseResult RequestParser::doParse(const QByteArray& data)
             = Utils::String::parseInt(m_request.headers.value(HEADER_CONTENT_LENGTH)).value_or(-1);
     }
     if (contentLength < 0) {
-        qWarning().noquote() << Q_FUNC_INFO << "bad request: content-length invalid";
+        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::CONTENT_LENGTH_INVALID;
         result.state = Malformed;
         return result;
     }
     if (contentLength > MAX_CONTENT_LENGTH) {
-        qWarning().noquote() << Q_FUNC_INFO << "bad request: message too long";
+        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::MESSAGE_TOO_LONG;
         result.state = Malformed;
         return result;
     }
@@ -110,7 +109,7 @@ RequestParser::ParseResult RequestParser::doParse(const QByteArray& data)
         if (data.size() - headerLength < contentLength)
             return result;
         if (!parsePostMessage(data.mid(headerLength, contentLength))) {
-            qWarning().noquote() << Q_FUNC_INFO << "message body parsing error";
+            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::BODY_PARSING_ERROR;
             result.state = Malformed;
             return result;
         }
@@ -149,7 +148,7 @@ bool RequestParser::parseRequestLine(const QString& line)
         QStringLiteral(R"(^([A-Z]+)\s+(\S+)\s+HTTP\/(\d\.\d)$)"));
     const QRegularExpressionMatch match = requestLine.match(line);
     if (!match.hasMatch()) {
-        qWarning().noquote() << Q_FUNC_INFO << "invalid http header:" << line;
+        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::INVALID_HEADER << line;
         return false;
     }
 
@@ -193,8 +192,9 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
         QJsonParseError error;
         const QJsonDocument json = QJsonDocument::fromJson(data, &error);
         if (error.error != QJsonParseError::NoError) {
-            qWarning().noquote() << Q_FUNC_INFO << "JSON parse error:" << error.errorString()
-                                 << "on" << error.offset;
+            qCWarning(lcHttp).noquote()
+                << Q_FUNC_INFO << HttpTexts::JSON_PARSE_ERROR << error.errorString()
+                << HttpTexts::JSON_PARSE_ERROR_AT << error.offset;
             return false;
         }
         m_request.json = json;
@@ -204,15 +204,14 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
     if (lowerType.startsWith(CONTENT_TYPE_FORM_DATA)) {
         const int boundaryStart = contentType.indexOf(BOUNDARY_PARAMETER);
         if (boundaryStart < 0) {
-            qWarning().noquote() << Q_FUNC_INFO
-                                 << "Could not find boundary in multipart/form-data header!";
+            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::NO_BOUNDARY;
             return false;
         }
         const QByteArray boundary = Utils::String::unquote(
             contentType.mid(boundaryStart + BOUNDARY_PARAMETER.size()), QUOTE)
                                         .toLatin1();
         if (boundary.isEmpty()) {
-            qWarning().noquote() << Q_FUNC_INFO << "boundary delimiter field empty!";
+            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::EMPTY_BOUNDARY;
             return false;
         }
 
@@ -221,7 +220,7 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
         QVector<std::string_view> parts
             = Utils::ByteArray::splitToViews(toView(data), toView(delimiter));
         if (parts.isEmpty()) {
-            qWarning().noquote() << Q_FUNC_INFO << "multipart empty";
+            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::MULTIPART_EMPTY;
             return false;
         }
         if (endsWith(parts.last(), toView(closing)))
@@ -234,20 +233,21 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
         return true;
     }
 
-    qWarning().noquote() << Q_FUNC_INFO << "unknown content type:" << contentType;
+    qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::UNKNOWN_CONTENT_TYPE << contentType;
     return false;
 }
 
 bool RequestParser::parseFormData(std::string_view data)
 {
-    const std::size_t eoh = data.find(EOH_VIEW);
+    const std::string_view endOfHeader = toView(EOH);
+    const std::size_t eoh = data.find(endOfHeader);
     if (eoh == std::string_view::npos) {
-        qWarning().noquote() << Q_FUNC_INFO << "multipart/form-data format error";
+        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::FORM_DATA_FORMAT_ERROR;
         return false;
     }
 
     const QString headerText = QString::fromLatin1(data.data(), static_cast<int>(eoh));
-    std::string_view payload = data.substr(eoh + EOH_VIEW.size());
+    std::string_view payload = data.substr(eoh + endOfHeader.size());
     if (endsWith(payload, CRLF_VIEW))
         payload.remove_suffix(CRLF_VIEW.size());
 
@@ -281,7 +281,7 @@ bool RequestParser::parseFormData(std::string_view data)
         m_request.form[headers.value(QStringLiteral("name"))] = utf8UpToZero(payload);
         return true;
     }
-    qWarning().noquote() << Q_FUNC_INFO << "multipart/form-data header error";
+    qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::FORM_DATA_HEADER_ERROR;
     return false;
 }
 

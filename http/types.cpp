@@ -3,12 +3,11 @@
 namespace Http {
 
 const QString CRLF = QStringLiteral("\r\n");
+const QByteArray EOH = QByteArrayLiteral("\r\n\r\n");
 
 const QString HEADER_REQUEST_METHOD_GET = QStringLiteral("GET");
 const QString HEADER_REQUEST_METHOD_HEAD = QStringLiteral("HEAD");
 const QString HEADER_REQUEST_METHOD_POST = QStringLiteral("POST");
-const QString METHOD_GET = QStringLiteral("GET");
-const QString METHOD_POST = QStringLiteral("POST");
 
 const QString HEADER_ACCEPT_ENCODING = QStringLiteral("accept-encoding");
 const QString HEADER_CACHE_CONTROL = QStringLiteral("cache-control");

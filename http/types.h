@@ -9,12 +9,12 @@
 namespace Http {
 
 extern const QString CRLF;
+// End of a header block: an empty line after the last header line.
+extern const QByteArray EOH;
 
 extern const QString HEADER_REQUEST_METHOD_GET;
 extern const QString HEADER_REQUEST_METHOD_HEAD;
 extern const QString HEADER_REQUEST_METHOD_POST;
-extern const QString METHOD_GET;
-extern const QString METHOD_POST;
 
 extern const QString HEADER_ACCEPT_ENCODING;
 extern const QString HEADER_CACHE_CONTROL;

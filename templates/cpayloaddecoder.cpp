@@ -2,14 +2,12 @@
 
 #include "clogfile.h"
 #include "regsconstants.h"
+#include "templatetexts.h"
 
 #include <cmath>
 #include <limits>
 
 namespace {
-// Messages keep the tag of the registry slot that reports them.
-const QString LOG_TAG = QStringLiteral("[CAllDeviceHandler::processDataSlot]");
-
 const int BITS_PER_BYTE = 8;
 const int DIGITS_PER_REGISTER = 4; // one 16-bit register holds four hexadecimal digits
 const int DIGITS_32BIT = 8;
@@ -120,7 +118,7 @@ void appendServerData(
     } else if (code == REGS::REGS_JSON_KEY_CODE_FCNT) {
         writeWord32(set, lowHex(data.fcnt, DIGITS_32BIT), r, entry.regBitSize > ONE_REGISTER_BITS);
     } else {
-        addLog(QString("WARNING: %1 Unknown DataCode [%2]!").arg(LOG_TAG, code));
+        addLog(TemplateTexts::UNKNOWN_DATA_CODE.arg(code));
     }
 }
 
@@ -170,31 +168,27 @@ void appendField(const REGS::SDevicePacketField& field, const API::SApiDeviceDat
 {
     // Bit-level fields are not decoded.
     if (field.dataBitBias % BITS_PER_BYTE != 0 || field.dataBitSize % BITS_PER_BYTE != 0) {
-        addLog(QString("ERROR: %1 Unsupport functional").arg(LOG_TAG));
+        addLog(TemplateTexts::UNSUPPORTED_BIT_LAYOUT);
         return;
     }
     const int byteCount = field.dataBitSize / BITS_PER_BYTE;
     if (!isDecodableSize(byteCount)) {
-        addLog(QString("WARNING: %1 Unsupport size of data [%2]").arg(LOG_TAG).arg(byteCount));
+        addLog(TemplateTexts::UNSUPPORTED_DATA_SIZE.arg(byteCount));
         return;
     }
     const bool isInteger = field.dataType == REGS::REGS_JSON_KEY_TYPE_INT;
     const bool isUnsigned = field.dataType == REGS::REGS_JSON_KEY_TYPE_UINT;
     const bool isText = field.dataType == REGS::REGS_JSON_KEY_TYPE_TEXT;
     if (!isInteger && !isUnsigned && !isText) {
-        addLog(QString("WARNING: %1 Unsupport data type [%2] for size [%3]")
-                   .arg(LOG_TAG, field.dataType)
-                   .arg(byteCount));
+        addLog(
+            TemplateTexts::UNSUPPORTED_DATA_TYPE.arg(field.dataType, QString::number(byteCount)));
         return;
     }
     // A template whose fields exceed its packet size must not make us read past the payload.
     if (field.packetBias < 0 || field.packetBias + byteCount > data.data.size()) {
-        addLog(QString("WARNING: %1 Field [%2] lies outside the packet: offset [%3], size [%4], "
-                       "packet length [%5]")
-                   .arg(LOG_TAG, field.dataName)
-                   .arg(field.packetBias)
-                   .arg(byteCount)
-                   .arg(data.data.size()));
+        addLog(TemplateTexts::FIELD_OUTSIDE_PACKET.arg(field.dataName,
+            QString::number(field.packetBias), QString::number(byteCount),
+            QString::number(data.data.size())));
         return;
     }
 
@@ -232,17 +226,17 @@ bool CPayloadDecoder::decode(const API::SApiDeviceData& data,
         appendServerData(entry, data, decoded);
 
     const uint packetType = data.data.isEmpty() ? 0 : static_cast<quint8>(data.data.at(0));
-    const QString typeText = QString("%1").arg(packetType, TYPE_DIGITS, 10, QLatin1Char('0'));
+    const QString typeText
+        = QString::number(packetType).rightJustified(TYPE_DIGITS, QLatin1Char('0'));
     const auto packet = deviceTemplate.packets.constFind(packetType);
     if (packet == deviceTemplate.packets.constEnd()) {
-        addLog(QString("WARNING: %1 Unknown packet type [%2]").arg(LOG_TAG, typeText));
+        addLog(TemplateTexts::UNKNOWN_PACKET_TYPE.arg(typeText));
         return false;
     }
     if (packet->packetSize != data.data.size()) {
-        addLog(QString("WARNING: %1 Invalid size of packet [%2][%3]. Expect [%4], real [%5]")
-                   .arg(LOG_TAG, typeText, QString::fromLatin1(data.data.toHex()))
-                   .arg(packet->packetSize)
-                   .arg(data.data.size()));
+        addLog(
+            TemplateTexts::INVALID_PACKET_SIZE.arg(typeText, QString::fromLatin1(data.data.toHex()),
+                QString::number(packet->packetSize), QString::number(data.data.size())));
         return false;
     }
 

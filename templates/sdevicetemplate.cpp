@@ -2,17 +2,16 @@
 
 #include "regsconstants.h"
 #include "templatejson.h"
+#include "templatelogging.h"
+#include "templatetexts.h"
 
-#include <QDebug>
 #include <QJsonArray>
 
 namespace REGS {
 SDeviceTemplate::SDeviceTemplate(const QJsonObject& object) : json(object)
 {
-    if (object.isEmpty()) {
-        qDebug().noquote() << "[SDeviceTemplate] Empty input JSON";
+    if (isEmptyRecord(object, "SDeviceTemplate"))
         return;
-    }
     const QStringList keys
         = {REGS_JSON_KEY_APPEUI, REGS_JSON_KEY_DEVTYPE, REGS_JSON_KEY_DEVPACKETS};
     if (!hasRequiredKeys(object, keys, "SDeviceTemplate"))
@@ -27,7 +26,7 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject& object) : json(object)
             packets.insert(static_cast<unsigned int>(packet.packetType), packet);
     }
     if (packets.isEmpty()) {
-        qDebug().noquote() << "[SDeviceTemplate] Device packets array is empty";
+        qCDebug(lcTemplates).noquote() << TemplateTexts::DEVICE_PACKETS_EMPTY;
         return;
     }
     valid = true;

@@ -3,18 +3,14 @@
 #include "clogfile.h"
 #include "regsconstants.h"
 #include "templatejson.h"
-
-#include <QDebug>
+#include "templatetexts.h"
 
 namespace REGS {
 SServerData::SServerData(const QJsonObject& object)
 {
-    if (object.isEmpty()) {
-        qDebug().noquote() << "[SServerData] Empty input JSON";
+    if (isEmptyRecord(object, "SServerData"))
         return;
-    }
-    const QStringList keys = {REGS_JSON_KEY_DATACODE, REGS_JSON_KEY_REGMAPBIAS,
-        REGS_JSON_KEY_REGBITBIAS, REGS_JSON_KEY_REGBITSIZE, REGS_JSON_KEY_DATANAME};
+    const QStringList keys = QStringList {REGS_JSON_KEY_DATACODE} + registerPlacementKeys();
     if (!hasRequiredKeys(object, keys, "SServerData"))
         return;
 
@@ -22,15 +18,12 @@ SServerData::SServerData(const QJsonObject& object)
     // Keywords are case-sensitive: a misspelt one would silently never be filled, so it is logged.
     const auto known = RegsServerDataTemplates.constFind(dataCode);
     if (known == RegsServerDataTemplates.constEnd()) {
-        addLog(QString("ERROR: [SServerData] Server keyword [%1] is unknown!").arg(dataCode));
+        addLog(TemplateTexts::UNKNOWN_SERVER_KEYWORD.arg(dataCode));
         return;
     }
     bitSize = known->bitSize;
     dataType = known->dataType;
-    regMapBias = object.value(REGS_JSON_KEY_REGMAPBIAS).toInt(0);
-    regBitBias = object.value(REGS_JSON_KEY_REGBITBIAS).toInt(0);
-    regBitSize = object.value(REGS_JSON_KEY_REGBITSIZE).toInt(0);
-    dataName = object.value(REGS_JSON_KEY_DATANAME).toString();
+    readRegisterPlacement(object, *this);
     valid = true;
 }
 } // namespace REGS

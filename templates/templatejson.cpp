@@ -1,23 +1,40 @@
 #include "templatejson.h"
 
-#include <QDebug>
+#include "templatelogging.h"
+#include "templatetexts.h"
 
 namespace REGS {
 bool hasRequiredKeys(const QJsonObject& object, const QStringList& keys, const char* recordName)
 {
     for (const QString& key : keys) {
         if (!object.contains(key)) {
-            qDebug().noquote() << QStringLiteral("[%1] Invalid input JSON").arg(recordName);
+            qCDebug(lcTemplates).noquote()
+                << TemplateTexts::INVALID_INPUT_JSON.arg(QLatin1String(recordName));
             return false;
         }
     }
     for (const QString& key : keys) {
         if (object.value(key).isNull()) {
-            qDebug().noquote() << QStringLiteral("[%1] One or several values of input JSON is NULL")
-                                      .arg(recordName);
+            qCDebug(lcTemplates).noquote()
+                << TemplateTexts::NULL_INPUT_VALUES.arg(QLatin1String(recordName));
             return false;
         }
     }
     return true;
+}
+
+bool isEmptyRecord(const QJsonObject& object, const char* recordName)
+{
+    if (!object.isEmpty())
+        return false;
+    qCDebug(lcTemplates).noquote()
+        << TemplateTexts::EMPTY_INPUT_JSON.arg(QLatin1String(recordName));
+    return true;
+}
+
+QStringList registerPlacementKeys()
+{
+    return {REGS_JSON_KEY_REGMAPBIAS, REGS_JSON_KEY_REGBITBIAS, REGS_JSON_KEY_REGBITSIZE,
+        REGS_JSON_KEY_DATANAME};
 }
 } // namespace REGS

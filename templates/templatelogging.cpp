@@ -1,0 +1,3 @@
+#include "templatelogging.h"
+
+Q_LOGGING_CATEGORY(lcTemplates, "tarvex.templates")
