@@ -1,6 +1,7 @@
 #include "apimessages.h"
 
 #include "apiconstants.h"
+#include "servertexts.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -90,13 +91,13 @@ SApiDeviceData readUplink(const QJsonObject& object)
     if (object.isEmpty())
         return record;
     if (!object.contains(API_JSON_KEY_TYPE)) {
-        qDebug().noquote() << "[SApiDeviceData] Unknown JSON message format!";
+        qDebug().noquote() << ServerTexts::UPLINK_WITHOUT_TYPE;
         return record;
     }
     if (!isUplinkWithData(object.value(API_JSON_KEY_TYPE).toString()))
         return record;
     if (!object.contains(API_JSON_KEY_DATA)) {
-        qDebug().noquote() << "[SApiDeviceData] DATA is not exist";
+        qDebug().noquote() << ServerTexts::UPLINK_WITHOUT_DATA;
         return record;
     }
 

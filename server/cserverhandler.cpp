@@ -4,8 +4,11 @@
 #include "apimessages.h"
 #include "clogfile.h"
 #include "csettings.h"
+#include "serverlogging.h"
+#include "servertexts.h"
 #include "settingskeys.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -27,6 +30,8 @@ CServerHandler::CServerHandler() : socket(QString(), QWebSocketProtocol::Version
     connect(&socket, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
     connect(
         &socket, &QWebSocket::textMessageReceived, this, &CServerHandler::textMessageReceivedSlot);
+    connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+        [this]() { qCDebug(lcServer) << "Socket error:" << socket.errorString(); });
     connect(&responseTimer, &QTimer::timeout, this, &CServerHandler::timeoutSlot);
     connect(
         &waitingTimer, &QTimer::timeout, this, &CServerHandler::waitingServerResponseTimeoutSlot);
@@ -54,11 +59,6 @@ COMM::EServerStatus CServerHandler::getCurrentStatus() const
     return status;
 }
 
-CServerHandler::EServerPhase CServerHandler::getCurrentPhase() const
-{
-    return phase;
-}
-
 QString CServerHandler::getLastAddr() const
 {
     return lastConnectionParams().address;
@@ -81,7 +81,7 @@ void CServerHandler::setLastConnectionParams(const SConnectionParams& params)
     lastConnection = params;
 }
 
-void CServerHandler::connectSlot(QString _origin, QString _login, QString _password)
+void CServerHandler::connectSlot(QString origin, QString login, QString password)
 {
     // A new attempt replaces whatever the old connection was waiting for.
     keepConnected = false;
@@ -89,12 +89,12 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
     socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
     emit changeServerStatus(COMM::DISCONNECTED);
 
-    const QUrl url(_origin, QUrl::TolerantMode);
+    const QUrl url(origin, QUrl::TolerantMode);
     if (!url.isValid()) {
-        addLog(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [%1]").arg(_origin));
+        addLog(ServerTexts::INVALID_URL.arg(origin));
         return;
     }
-    setLastConnectionParams({_origin, _login, _password});
+    setLastConnectionParams({origin, login, password});
     keepConnected = true;
     socket.open(url);
     // Gives up an attempt that neither connects nor fails (a host that never answers) and
@@ -174,8 +174,10 @@ void CServerHandler::timeoutSlot()
     responseTimer.stop();
     const bool stillConnecting = socket.state() == QAbstractSocket::ConnectingState
         || socket.state() == QAbstractSocket::HostLookupState;
-    if (stillConnecting)
+    if (stillConnecting) {
+        qCDebug(lcServer) << "No connection to" << socket.requestUrl() << "yet, giving up";
         socket.abort();
+    }
 
     switch (phase) {
     case PHASE_PING:
@@ -185,11 +187,11 @@ void CServerHandler::timeoutSlot()
         emit changeServerStatus(COMM::INVALID_AUTH);
         break;
     case PHASE_VERIFIED:
-        qDebug().noquote() << "Ping timeout, trying to reconnect server...";
+        qDebug().noquote() << ServerTexts::PING_TIMEOUT;
         scheduleReconnect();
         break;
     case PHASE_DISCONNECTED:
-        qDebug().noquote() << "Server is disconnected, trying to reconnect server...";
+        qDebug().noquote() << ServerTexts::DISCONNECTED_RETRY;
         scheduleReconnect();
         break;
     case PHASE_IDLE:
@@ -213,8 +215,7 @@ void CServerHandler::textMessageReceivedSlot(const QString& message)
 {
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
     if (!document.isObject()) {
-        qDebug().noquote() << "[CServerHandler::textMessageReceivedSlot] Unknown input message "
-                              "format";
+        qDebug().noquote() << ServerTexts::NOT_A_JSON_OBJECT;
         return;
     }
     switch (phase) {
@@ -237,8 +238,7 @@ void CServerHandler::handlePingPhaseMessage(const QJsonObject& message)
 {
     responseTimer.stop();
     if (message.value(API::API_JSON_KEY_CMD).toString() != API::API_JSON_CMD_PINGRESP) {
-        qDebug().noquote() << "[CServerHandler::textMessageReceivedSlot] State=ping: unknown "
-                              "message[2]";
+        qDebug().noquote() << ServerTexts::PING_PHASE_UNKNOWN_MESSAGE;
         emit changeServerStatus(COMM::INVALID_PING);
         return;
     }
@@ -251,18 +251,16 @@ void CServerHandler::handlePingPhaseMessage(const QJsonObject& message)
 void CServerHandler::handleAuthPhaseMessage(const QJsonObject& message)
 {
     phase = PHASE_IDLE;
-    const QString prefix = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: ");
     QString failure;
     if (!message.contains(API::API_JSON_KEY_CMD)) {
-        failure = prefix + "unknown message[1]";
+        failure = ServerTexts::AUTH_PHASE_NO_COMMAND;
     } else if (message.value(API::API_JSON_KEY_CMD).toString() != API::API_JSON_CMD_AUTHRESP) {
-        failure = prefix + "unknown message[2]";
+        failure = ServerTexts::AUTH_PHASE_UNKNOWN_COMMAND;
     } else if (!message.contains(API::API_JSON_KEY_STATUS)) {
-        failure = prefix + "unknown message[3]";
+        failure = ServerTexts::AUTH_PHASE_NO_STATUS;
     } else if (!message.value(API::API_JSON_KEY_STATUS).toBool(false)) {
-        failure = prefix
-            + QStringLiteral("unknown message[4], err[%1]")
-                  .arg(message.value(API::API_JSON_KEY_ERRSTRING).toString());
+        failure
+            = ServerTexts::AUTH_REFUSED.arg(message.value(API::API_JSON_KEY_ERRSTRING).toString());
     }
     if (!failure.isEmpty()) {
         qDebug().noquote() << failure;
@@ -279,8 +277,7 @@ void CServerHandler::handleAuthPhaseMessage(const QJsonObject& message)
 void CServerHandler::handleVerifiedPhaseMessage(const QJsonObject& message)
 {
     if (!message.contains(API::API_JSON_KEY_CMD)) {
-        qDebug().noquote() << "[CServerHandler::textMessageReceivedSlot] State=verified: unknown "
-                              "message[1]";
+        qDebug().noquote() << ServerTexts::VERIFIED_PHASE_NO_COMMAND;
         return;
     }
     const QString command = message.value(API::API_JSON_KEY_CMD).toString();
@@ -303,8 +300,7 @@ void CServerHandler::handleVerifiedPhaseMessage(const QJsonObject& message)
 void CServerHandler::handleDevicesListResponse(const QJsonObject& message)
 {
     if (currentTask != TASK_GET_DEVICES_LIST) {
-        addLog("[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from "
-               "server");
+        addLog(ServerTexts::UNSCHEDULED_PACKET);
         return;
     }
     if (message.value(API::API_JSON_KEY_STATUS).toBool(false))
@@ -318,11 +314,11 @@ void CServerHandler::handleDevicesListResponse(const QJsonObject& message)
 bool CServerHandler::getDevicesListReq(const QStringList& appEuiList)
 {
     if (appEuiList.isEmpty()) {
-        addLog("[CServerHandler::getDevicesList] Empty input AppEUI list! Return");
+        addLog(ServerTexts::DEVICES_LIST_EMPTY_APPEUI_LIST);
         return false;
     }
     if (phase != PHASE_VERIFIED) {
-        addLog("[CServerHandler::getDevicesList] Invalid connection to server! Return");
+        addLog(ServerTexts::DEVICES_LIST_NOT_CONNECTED);
         return false;
     }
     queueTask(TASK_GET_DEVICES_LIST, API::devicesListRequest(), timings.taskQueueWait);
@@ -332,11 +328,11 @@ bool CServerHandler::getDevicesListReq(const QStringList& appEuiList)
 void CServerHandler::getDeviceLastPackets(QString devEui)
 {
     if (devEui.isEmpty()) {
-        addLog("[CServerHandler::getDeviceLastPackets] Empty input AppEUI list! Return");
+        addLog(ServerTexts::LAST_PACKETS_EMPTY_DEVEUI);
         return;
     }
     if (phase != PHASE_VERIFIED) {
-        addLog("[CServerHandler::getDeviceLastPackets] Invalid connection to server! Return");
+        addLog(ServerTexts::LAST_PACKETS_NOT_CONNECTED);
         return;
     }
     queueTask(TASK_GET_DEVICE_DATA, API::deviceDataRequest(devEui), 0);
@@ -344,57 +340,72 @@ void CServerHandler::getDeviceLastPackets(QString devEui)
 
 // Appends a task and, when no task is in flight, asks the main thread to send it. A caller in
 // another thread waits up to waitMs for the task in flight to complete; the main thread itself
-// never waits, since only it can complete a task.
+// never waits, since only it completes tasks. When the wait times out the task stays queued and
+// goes out after the task in flight.
 void CServerHandler::queueTask(EServerTask kind, const QString& text, int waitMs)
 {
-    {
-        QMutexLocker locker(&queueMutex);
-        taskQueue.append(qMakePair(kind, text));
-    }
+    QMutexLocker locker(&taskMutex);
+    taskQueue.append({kind, text});
     if (QThread::currentThread() == thread())
         waitMs = 0;
-    if (!waitingLock.tryAcquire(1, waitMs))
+    if (!waitForTaskInFlight(waitMs))
         return;
-    waitingLock.release();
-    if (!taskMutex.tryLock(waitMs))
-        return;
-    taskMutex.unlock();
+    locker.unlock();
     emit newTask();
+}
+
+// Called with taskMutex held. True when no task is in flight or when the one in flight completes
+// within waitMs; a task sent after it does not prolong the wait.
+bool CServerHandler::waitForTaskInFlight(int waitMs)
+{
+    const QDeadlineTimer deadline(waitMs);
+    const quint64 completedBefore = completedTasks;
+    while (taskInFlight && completedTasks == completedBefore) {
+        if (!taskCompleted.wait(&taskMutex, deadline))
+            return false;
+    }
+    return true;
 }
 
 void CServerHandler::newTaskSlot()
 {
-    QMutexLocker taskLocker(&taskMutex);
-    if (!waitingLock.tryAcquire()) {
-        qDebug().noquote() << "[CServerHandler::newTaskSlot] Waiting mutex is locked! Return";
+    QMutexLocker locker(&taskMutex);
+    if (taskInFlight) {
+        qDebug().noquote() << ServerTexts::TASK_IN_FLIGHT;
         return;
     }
-    QMutexLocker queueLocker(&queueMutex);
     if (taskQueue.isEmpty()) {
-        qDebug().noquote() << "[CServerHandler::newTaskSlot] Task queue is empty";
-        waitingLock.release();
+        qDebug().noquote() << ServerTexts::TASK_QUEUE_EMPTY;
         return;
     }
-    const QPair<EServerTask, QString> task = taskQueue.takeFirst();
-    queueLocker.unlock();
-
-    currentTask = task.first;
+    const STask task = taskQueue.takeFirst();
     taskInFlight = true;
-    sendMessage(task.second);
+    locker.unlock();
+
+    currentTask = task.kind;
+    sendMessage(task.text);
     waitingTimer.start(timings.taskAnswer);
 }
 
+// Completes the task in flight, answered or not, and sends the next one.
 void CServerHandler::waitingServerResponseTimeoutSlot()
 {
     waitingTimer.stop();
-    if (taskInFlight) {
-        taskInFlight = false;
-        waitingLock.release();
-    }
     if (currentTask == TASK_GET_DEVICES_LIST)
         emit getDevicesListResp(false, QList<API::SServerDeviceInfo>());
     currentTask = TASK_GET_DEVICE_DATA;
+    // Waiters are released only after the answer above, so none of them takes it for the answer
+    // to its own task.
+    releaseTask();
     emit newTask();
+}
+
+void CServerHandler::releaseTask()
+{
+    QMutexLocker locker(&taskMutex);
+    taskInFlight = false;
+    ++completedTasks;
+    taskCompleted.wakeAll();
 }
 
 void CServerHandler::sendMessage(const QString& text)

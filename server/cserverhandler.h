@@ -8,11 +8,10 @@
 #include <QList>
 #include <QMutex>
 #include <QObject>
-#include <QPair>
-#include <QSemaphore>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QWaitCondition>
 #include <QWebSocket>
 #include <atomic>
 
@@ -54,13 +53,14 @@ public:
 
     // Safe to call from any thread.
     COMM::EServerStatus getCurrentStatus() const;
-    EServerPhase getCurrentPhase() const;
     QString getLastAddr() const;
     QString getLastLogin() const;
+    // Queues a get_devices_req. A caller in another thread returns once the task in flight has
+    // completed (at most taskQueueWait later), so its own answer is the next one to come.
     bool getDevicesListReq(const QStringList& appEuiList);
 
 public slots:
-    void connectSlot(QString _origin, QString _login, QString _password);
+    void connectSlot(QString origin, QString login, QString password);
     void disconnectSlot();
     void getDeviceLastPackets(QString devEui);
     void reconnect();
@@ -69,9 +69,9 @@ public slots:
 
 signals:
     void newTask();
-    void changeServerStatus(COMM::EServerStatus _status);
-    void getDevicesListResp(bool status, QList<API::SServerDeviceInfo> _regInfoList);
-    void newPacketReceived(API::SApiDeviceData _devData);
+    void changeServerStatus(COMM::EServerStatus status);
+    void getDevicesListResp(bool status, QList<API::SServerDeviceInfo> regInfoList);
+    void newPacketReceived(API::SApiDeviceData devData);
 
 private slots:
     void socketConnectedSlot();
@@ -89,19 +89,29 @@ private:
     void handleVerifiedPhaseMessage(const QJsonObject& message);
     void handleDevicesListResponse(const QJsonObject& message);
     void queueTask(EServerTask kind, const QString& text, int waitMs);
+    bool waitForTaskInFlight(int waitMs);
+    void releaseTask();
     void sendMessage(const QString& text);
     void scheduleReconnect();
 
     std::atomic<EServerPhase> phase {PHASE_IDLE};
     std::atomic<COMM::EServerStatus> status {COMM::DISCONNECTED};
+    // Kind of the task in flight; TASK_GET_DEVICE_DATA also when none is. Main thread only.
     EServerTask currentTask = TASK_GET_DEVICE_DATA;
-    bool taskInFlight = false;
-    QList<QPair<EServerTask, QString>> taskQueue;
-    QMutex queueMutex;
+
+    struct STask
+    {
+        EServerTask kind;
+        QString text;
+    };
+    // The queue and the in-flight state are shared with callers in other threads, which queue
+    // tasks and wait for the task in flight to complete; only the main thread sends and
+    // completes tasks.
     QMutex taskMutex;
-    // One permit while no task is in flight. The main thread takes it when it sends a task and
-    // gives it back on completion, across event-loop returns; other threads wait on it.
-    QSemaphore waitingLock {1};
+    QWaitCondition taskCompleted;
+    QList<STask> taskQueue;
+    bool taskInFlight = false;
+    quint64 completedTasks = 0;
     QTimer waitingTimer;
     QWebSocket socket;
     // Address and credentials of the last connection request; the web thread reads them too.

@@ -1,21 +1,23 @@
 #include "eserverstatus.h"
 
+#include "servertexts.h"
+
 namespace COMM {
 QString serverStatusText(EServerStatus status)
 {
     switch (status) {
     case ONLINE:
-        return QStringLiteral("ONLINE");
+        return ServerTexts::STATUS_ONLINE;
     case PING_WAITING:
-        return QStringLiteral("PING WAITING");
+        return ServerTexts::STATUS_PING_WAITING;
     case INVALID_PING:
-        return QStringLiteral("INVALID PING");
+        return ServerTexts::STATUS_INVALID_PING;
     case AUTH_WAITING:
-        return QStringLiteral("AUTH WAITING");
+        return ServerTexts::STATUS_AUTH_WAITING;
     case INVALID_AUTH:
-        return QStringLiteral("INVALID AUTH");
+        return ServerTexts::STATUS_INVALID_AUTH;
     case DISCONNECTED:
-        return QStringLiteral("DISCONNECTED");
+        return ServerTexts::STATUS_DISCONNECTED;
     }
     return QString();
 }

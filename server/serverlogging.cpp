@@ -1,0 +1,3 @@
+#include "serverlogging.h"
+
+Q_LOGGING_CATEGORY(lcServer, "tarvex.server")

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Free-form diagnostics of the network-server client ("tarvex.server").
+Q_DECLARE_LOGGING_CATEGORY(lcServer)
