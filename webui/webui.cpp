@@ -1,0 +1,99 @@
+#include "webui.h"
+
+#include "csettings.h"
+#include "server.h"
+#include "settingskeys.h"
+#include "webapplication.h"
+#include "weblimits.h"
+#include "webtexts.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QHostAddress>
+
+namespace {
+const QString ANY_ADDRESS = QStringLiteral("*");
+constexpr int DEFAULT_PORT = 8899;
+const QString DEFAULT_LOGIN = QStringLiteral("admin");
+const QString DEFAULT_PASSWORD = QStringLiteral("6273");
+
+QVariant readSetting(const QString& name, const QVariant& defaultValue)
+{
+    return CSettings::readValue(SETT::SETT_SECT_WEB + name, defaultValue);
+}
+
+// The start of the file; a file that cannot be opened counts as empty.
+QByteArray readTlsFile(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.read(MAX_TLS_FILE_SIZE);
+}
+} // namespace
+
+WebUI::WebUI()
+{
+    configure();
+}
+
+bool WebUI::isErrored() const
+{
+    return errored;
+}
+
+void WebUI::configure()
+{
+    errored = false;
+    address = readSetting(SETT::SETT_WEB_IP, ANY_ADDRESS).toString();
+    port = readSetting(SETT::SETT_WEB_PORT, DEFAULT_PORT).toInt();
+    const QString login = readSetting(SETT::SETT_WEB_LOGIN, DEFAULT_LOGIN).toString();
+    const QString password = readSetting(SETT::SETT_WEB_PASSWORD, DEFAULT_PASSWORD).toString();
+    const bool useHttps = readSetting(SETT::SETT_WEB_HTTPS, false).toBool();
+    const QString certFileName = readSetting(SETT::SETT_HOST_CERTFILE, QString()).toString();
+    const QString keyFileName = readSetting(SETT::SETT_HOST_KEYFILE, QString()).toString();
+
+    const QHostAddress listenAddress = (address.isEmpty() || address == ANY_ADDRESS)
+        ? QHostAddress(QHostAddress::Any)
+        : QHostAddress(address);
+    if (server && server->isListening()
+        && (server->serverAddress() != listenAddress || server->serverPort() != port)) {
+        server->close();
+    }
+    // An existing server keeps its application: new credentials need a new process.
+    if (!server) {
+        application = new WebApplication(login, password, this);
+        server = new Http::Server(application, this);
+    }
+
+    if (useHttps)
+        setupHttps(certFileName, keyFileName);
+    else
+        server->disableHttps();
+    application->setSecureCookie(server->isHttps());
+
+    if (!server->isListening())
+        listen(listenAddress);
+}
+
+void WebUI::setupHttps(const QString& certFileName, const QString& keyFileName)
+{
+    if (server->setupHttps(readTlsFile(certFileName), readTlsFile(keyFileName)))
+        qDebug() << WebTexts::HTTPS_SETUP_SUCCESSFUL;
+    else
+        qDebug() << WebTexts::HTTPS_SETUP_FAILED;
+}
+
+void WebUI::listen(const QHostAddress& listenAddress)
+{
+    if (server->listen(listenAddress, static_cast<quint16>(port))) {
+        qDebug() << WebTexts::NOW_LISTENING.arg(address).arg(port);
+        return;
+    }
+    const QString message
+        = WebTexts::UNABLE_TO_BIND.arg(address).arg(port).arg(server->errorString());
+    qDebug() << message;
+    qCritical() << message;
+    errored = true;
+    emit fatalError();
+}
