@@ -7,6 +7,7 @@
 
 namespace {
 const QString STAMP = QStringLiteral(R"(\[\d\d-\S{3}-\d\d \d\d:\d\d:\d\d\.\d{3}\])");
+const QString EARLIER_RUN = QStringLiteral("\n[01-Jan-26 00:00:00.000]earlier run");
 
 QString readAll(const QString& fileName)
 {
@@ -15,74 +16,108 @@ QString readAll(const QString& fileName)
         return QString();
     return QString::fromUtf8(file.readAll());
 }
+
+QRegularExpression pattern(const QString& regularExpression)
+{
+    return QRegularExpression(regularExpression, QRegularExpression::DotMatchesEverythingOption);
+}
 } // namespace
 
 class TestLogFile : public QObject
 {
     Q_OBJECT
 private slots:
-    void entriesBeforeTheLogExistAreReported();
-    void sessionStartsWithStarsAndBanner();
-    void entriesAreStampedAndFlushed();
+    void initTestCase();
+    void runAppendsToTheExistingFile();
+    void runBeginsWithStarsAndSessionBanner();
+    void laterGetInstanceKeepsTheFirst();
+    void entryIsStampedAndOnDiskAtOnce();
+    void signalCarriesTheEntryOnOneLine();
+    void signalCarriesTheMessageType();
+    void fileOnlyEntryEmitsNoSignal();
 
 private:
     QTemporaryDir dir;
     QString fileName;
 };
 
-void TestLogFile::entriesBeforeTheLogExistAreReported()
-{
-    QTest::ignoreMessage(QtDebugMsg,
-        "[ void addLog(QString, CLogFile::ELogMessageType, bool) ] невозможно "
-        "создать invokeMethod");
-    addLog("lost");
-}
-
-void TestLogFile::sessionStartsWithStarsAndBanner()
+void TestLogFile::initTestCase()
 {
     fileName = dir.filePath("history.log");
-    {
-        QFile old(fileName);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("\n[01-Jan-26 00:00:00.000]earlier run");
-    }
-    CLogFile* log = CLogFile::getInstance(fileName, "X");
-    QVERIFY(log);
-    QCOMPARE(CLogFile::getInstance("ignored.log", "Y"), log);
-
-    const QString text = readAll(fileName);
-    const QRegularExpression expected("^\\n\\[01-Jan-26 00:00:00.000\\]earlier run\\n" + STAMP
-        + "\\*{65}\\n" + STAMP + QRegularExpression::escape("**  New session  [X] **") + "$");
-    QVERIFY2(expected.match(text).hasMatch(), qPrintable(text));
+    QFile old(fileName);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(EARLIER_RUN.toUtf8());
+    old.close();
+    QVERIFY(CLogFile::getInstance(fileName, "X"));
 }
 
-void TestLogFile::entriesAreStampedAndFlushed()
+void TestLogFile::runAppendsToTheExistingFile()
 {
-    CLogFile* log = CLogFile::getInstance();
-    QSignalSpy spy(log, &CLogFile::addLogSignal);
+    QVERIFY(readAll(fileName).startsWith(EARLIER_RUN + "\n"));
+}
 
-    addLog("ERROR: [Test] two\nlines", CLogFile::LOG_TYPE_CRITICAL);
-    addLogIntoFileOnly("file only");
-    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 2000);
+void TestLogFile::runBeginsWithStarsAndSessionBanner()
+{
+    const QString session = readAll(fileName).mid(EARLIER_RUN.size());
 
-    const QString signalText = spy.at(0).at(0).toString();
-    QVERIFY2(
-        QRegularExpression("^" + STAMP + QRegularExpression::escape("ERROR: [Test] twolines") + "$")
-            .match(signalText)
-            .hasMatch(),
-        qPrintable(signalText));
-    QCOMPARE(spy.at(0).at(1).value<CLogFile::ELogMessageType>(), CLogFile::LOG_TYPE_CRITICAL);
+    const QRegularExpression expected = pattern("^\\n" + STAMP + "\\*{65}\\n" + STAMP
+        + QRegularExpression::escape("**  New session  [X] **") + "(\\n|$)");
+    QVERIFY2(expected.match(session).hasMatch(), qPrintable(session));
+}
 
-    // Both entries are on disk already, each with its own stamp; the message keeps its newline
-    // and the file does not end with one.
-    QTRY_VERIFY_WITH_TIMEOUT(readAll(fileName).endsWith("]file only"), 2000);
+void TestLogFile::laterGetInstanceKeepsTheFirst()
+{
+    CLogFile* first = CLogFile::getInstance();
+
+    QCOMPARE(CLogFile::getInstance("ignored.log", "Y"), first);
+    QVERIFY(!QFile::exists("ignored.log"));
+}
+
+// A message keeps its own newlines, and the file does not end with one.
+void TestLogFile::entryIsStampedAndOnDiskAtOnce()
+{
+    addLog("ERROR: [Test] two\nlines");
+
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(fileName).endsWith("two\nlines"), 5000);
     const QString text = readAll(fileName);
-    QVERIFY2(
-        QRegularExpression("\\n" + STAMP + QRegularExpression::escape("ERROR: [Test] two\nlines")
-            + "\\n" + STAMP + "file only$")
-            .match(text)
-            .hasMatch(),
+    QVERIFY2(pattern("\\n" + STAMP + QRegularExpression::escape("ERROR: [Test] two\nlines") + "$")
+                 .match(text)
+                 .hasMatch(),
         qPrintable(text));
+}
+
+void TestLogFile::signalCarriesTheEntryOnOneLine()
+{
+    QSignalSpy spy(CLogFile::getInstance(), &CLogFile::addLogSignal);
+
+    addLog("INFO: [Test] one\nline");
+
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 5000);
+    const QString entry = spy.at(0).at(0).toString();
+    QVERIFY2(pattern("^" + STAMP + QRegularExpression::escape("INFO: [Test] oneline") + "$")
+                 .match(entry)
+                 .hasMatch(),
+        qPrintable(entry));
+}
+
+void TestLogFile::signalCarriesTheMessageType()
+{
+    QSignalSpy spy(CLogFile::getInstance(), &CLogFile::addLogSignal);
+
+    addLog("critical", CLogFile::LOG_TYPE_CRITICAL);
+
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 5000);
+    QCOMPARE(spy.at(0).at(1).value<CLogFile::ELogMessageType>(), CLogFile::LOG_TYPE_CRITICAL);
+}
+
+void TestLogFile::fileOnlyEntryEmitsNoSignal()
+{
+    QSignalSpy spy(CLogFile::getInstance(), &CLogFile::addLogSignal);
+
+    addLogIntoFileOnly("file only");
+
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(fileName).endsWith("]file only"), 5000);
+    QCOMPARE(spy.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestLogFile)

@@ -9,49 +9,70 @@ class TestSettings : public QObject
 {
     Q_OBJECT
 private slots:
-    void readsDefaultsWithoutFile();
-    void writesAreOnDiskAtOnce();
-    void firstInstanceWins();
+    void initTestCase();
+    void absentKeyReadsItsDefault();
+    void writeIsOnDiskAtOnce_data();
+    void writeIsOnDiskAtOnce();
+    void laterGetInstanceKeepsTheFirst_data();
+    void laterGetInstanceKeepsTheFirst();
 
 private:
     QTemporaryDir dir;
     QString fileName;
 };
 
-void TestSettings::readsDefaultsWithoutFile()
+void TestSettings::initTestCase()
 {
-    // Before any instance exists there is nothing to read from.
-    QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::getInstance] Invalid fileName");
-    QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::readValue] Invalid object");
-    QVERIFY(!CSettings::readValue("webui/port", 8899).isValid());
-
     fileName = dir.filePath(SETT::SETT_FILENAME);
     QVERIFY(CSettings::getInstance(fileName));
-    QCOMPARE(CSettings::readValue(SETT::SETT_SECT_WEB + SETT::SETT_WEB_PORT, 8899).toInt(), 8899);
-    QCOMPARE(CSettings::readValue(SETT::SETT_SECT_WEB + SETT::SETT_WEB_IP, "*").toString(),
-        QString("*"));
-    QCOMPARE(
-        CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG, false).toBool(), false);
-    QVERIFY(!QFile::exists(fileName));
 }
 
-void TestSettings::writesAreOnDiskAtOnce()
+void TestSettings::absentKeyReadsItsDefault()
 {
-    const QString key = SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS;
-    QVERIFY(CSettings::writeValue(key, "ws://127.0.0.1:8002"));
-    QVERIFY(CSettings::writeValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG, true));
+    const QString key = SETT::SETT_SECT_WEB + SETT::SETT_WEB_IP;
 
-    QSettings onDisk(fileName, QSettings::IniFormat);
-    QCOMPARE(onDisk.value("server/address").toString(), QString("ws://127.0.0.1:8002"));
-    QCOMPARE(onDisk.value("debug/log").toString(), QString("true"));
-    QCOMPARE(CSettings::readValue(key, QString()).toString(), QString("ws://127.0.0.1:8002"));
+    QCOMPARE(CSettings::readValue(key, QStringLiteral("*")).toString(), QString("*"));
 }
 
-void TestSettings::firstInstanceWins()
+void TestSettings::writeIsOnDiskAtOnce_data()
 {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("onDisk");
+
+    QTest::newRow("text") << SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS
+                          << QVariant("ws://127.0.0.1:8002") << "ws://127.0.0.1:8002";
+    QTest::newRow("bool") << SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG << QVariant(true)
+                          << "true";
+    QTest::newRow("int") << SETT::SETT_SECT_WEB + SETT::SETT_WEB_PORT << QVariant(8080) << "8080";
+}
+
+void TestSettings::writeIsOnDiskAtOnce()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, value);
+
+    QVERIFY(CSettings::writeValue(key, value));
+
+    const QSettings file(fileName, QSettings::IniFormat);
+    QTEST(file.value(key).toString(), "onDisk");
+}
+
+void TestSettings::laterGetInstanceKeepsTheFirst_data()
+{
+    QTest::addColumn<QString>("otherFileName");
+
+    QTest::newRow("another file") << dir.filePath("other.conf");
+    QTest::newRow("no file name") << QString();
+}
+
+void TestSettings::laterGetInstanceKeepsTheFirst()
+{
+    QFETCH(QString, otherFileName);
+
     CSettings* first = CSettings::getInstance(fileName);
-    QCOMPARE(CSettings::getInstance(dir.filePath("other.conf")), first);
-    QCOMPARE(CSettings::getInstance(QString()), first);
+
+    QCOMPARE(CSettings::getInstance(otherFileName), first);
     QCOMPARE(first->fileName(), fileName);
 }
 

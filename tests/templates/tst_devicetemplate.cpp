@@ -1,3 +1,4 @@
+#include "cconsolecatcher.h"
 #include "clogfile.h"
 #include "sdevicetemplate.h"
 
@@ -7,6 +8,7 @@
 
 namespace {
 const QJsonValue MISSING(QJsonValue::Undefined);
+const QJsonValue JSON_NULL(QJsonValue::Null);
 
 // A copy of the object with one key set; inserting MISSING removes the key.
 QJsonObject with(QJsonObject object, const QString& key, const QJsonValue& value)
@@ -20,93 +22,302 @@ const QJsonObject FIELD {{"packet_bias", 1}, {"data_bit_bias", 0}, {"data_bit_si
     {"data_name", "Counter"}};
 const QJsonObject PACKET {
     {"packet_type", 1}, {"packet_size", 2}, {"packet_fields", QJsonArray {FIELD}}};
+const QJsonObject SERVER_DATA {{"data_code", "snr"}, {"reg_map_bias", 8}, {"reg_bit_bias", 2},
+    {"reg_bit_size", 32}, {"data_name", "SNR"}};
 const QJsonObject TEMPLATE {{"app_eui", "a1b2c3d4e5f60708"}, {"dev_type", "Meter"},
     {"device_packets", QJsonArray {PACKET}}};
+
+const QString FIELD_INVALID = QStringLiteral("[SDevicePacketField] Invalid input JSON");
+const QString FIELD_NULL
+    = QStringLiteral("[SDevicePacketField] One or several values of input JSON is NULL");
+const QString FIELD_ENDIANNESS = QStringLiteral(
+    "[SDevicePacketField] Invalid endianness field value, can be \"le\" or \"be\"");
 } // namespace
 
 class TestDeviceTemplate : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(CLogFile::getInstance(QString(), QString())); }
-    void validation_data();
-    void validation();
-    void completeTemplate();
+    void initTestCase();
+    void packetFieldReadsEveryKey();
+    void packetFieldEndianness_data();
+    void packetFieldEndianness();
+    void packetFieldRejected_data();
+    void packetFieldRejected();
+    void fractionalNumberReadsAsZero();
+    void packetRejected_data();
+    void packetRejected();
+    void packetWithoutSizeHasSizeZero();
+    void packetKeepsOnlyValidFields();
+    void serverDataTakesSizeAndTypeFromItsKeyword();
+    void serverDataRejected_data();
+    void serverDataRejected();
+    void unknownServerKeywordIsLogged();
+    void templateRejected_data();
+    void templateRejected();
+    void templateKeysByUpperCaseAppEui();
+    void laterPacketOfATypeReplacesEarlier();
+    void serverDataIsOptional_data();
+    void serverDataIsOptional();
 };
 
-// The row name starts with the record it builds; messages: debug lines it prints, "|" between.
-void TestDeviceTemplate::validation_data()
+void TestDeviceTemplate::initTestCase()
+{
+    // A log object without a file: entries reach addLogSignal only.
+    QVERIFY(CLogFile::getInstance(QString(), QString()));
+}
+
+void TestDeviceTemplate::packetFieldReadsEveryKey()
+{
+    const REGS::SDevicePacketField field(QJsonObject {{"packet_bias", 3}, {"data_bit_bias", 8},
+        {"data_bit_size", 16}, {"data_type", "integer"}, {"reg_map_bias", 4}, {"reg_bit_bias", 5},
+        {"reg_bit_size", 32}, {"data_name", "Level"}});
+
+    QVERIFY(field.valid);
+    QCOMPARE(field.packetBias, 3);
+    QCOMPARE(field.dataBitBias, 8);
+    QCOMPARE(field.dataBitSize, 16);
+    QCOMPARE(field.dataType, QString("integer"));
+    QCOMPARE(field.regMapBias, 4);
+    QCOMPARE(field.regBitBias, 5);
+    QCOMPARE(field.regBitSize, 32);
+    QCOMPARE(field.dataName, QString("Level"));
+}
+
+void TestDeviceTemplate::packetFieldEndianness_data()
+{
+    QTest::addColumn<QJsonValue>("endianness");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("bigEndian");
+    QTest::addColumn<QStringList>("console");
+
+    QTest::newRow("absent is little") << MISSING << true << false << QStringList();
+    QTest::newRow("le") << QJsonValue("le") << true << false << QStringList();
+    QTest::newRow("be") << QJsonValue("be") << true << true << QStringList();
+    QTest::newRow("BE in any case") << QJsonValue("BE") << true << true << QStringList();
+    QTest::newRow("other word") << QJsonValue("Middle") << false << false
+                                << QStringList {FIELD_ENDIANNESS};
+}
+
+void TestDeviceTemplate::packetFieldEndianness()
+{
+    QFETCH(QJsonValue, endianness);
+
+    CConsoleCatcher console;
+    const REGS::SDevicePacketField field(with(FIELD, "endianness", endianness));
+
+    QTEST(field.valid, "valid");
+    QTEST(field.bigEndian, "bigEndian");
+    QTEST(console.messages(), "console");
+}
+
+void TestDeviceTemplate::packetFieldRejected_data()
 {
     QTest::addColumn<QJsonObject>("json");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("messages");
+    QTest::addColumn<QStringList>("console");
 
-    const QString missing = "Invalid input JSON";
-    const QString null = "One or several values of input JSON is NULL";
-    const QString f = "[SDevicePacketField] ", p = "[SDevicePacket] ", t = "[SDeviceTemplate] ";
-    const QString endian = f + "Invalid endianness field value, can be \"le\" or \"be\"";
-
-    QTest::newRow("field endianness") << with(FIELD, "endianness", "Middle") << false << endian;
-    QTest::newRow("field endianness first")
-        << QJsonObject {{"endianness", "big"}} << false << endian;
-    QTest::newRow("field no key") << with(FIELD, "data_name", MISSING) << false << f + missing;
-    QTest::newRow("field null") << with(FIELD, "reg_bit_size", QJsonValue()) << false << f + null;
-    QTest::newRow("packet no size") << with(PACKET, "packet_size", MISSING) << true << "";
-    QTest::newRow("packet bad field skipped")
-        << with(PACKET, "packet_fields", QJsonArray {with(FIELD, "data_type", MISSING), FIELD})
-        << true << f + missing;
-    QTest::newRow("template no key before null")
-        << QJsonObject {{"app_eui", QJsonValue()}} << false << t + missing;
-    QTest::newRow("template no packets")
-        << with(
-               TEMPLATE, "device_packets", QJsonArray {with(PACKET, "packet_fields", QJsonArray())})
-        << false << p + "Packet fields array is empty|" + t + "Device packets array is empty";
-    QTest::newRow("template null server_data")
-        << with(TEMPLATE, "server_data", QJsonValue()) << true << "";
-    QTest::newRow("server no key")
-        << QJsonObject {{"data_code", "fcnt"}} << false << "[SServerData] " + missing;
+    QTest::newRow("empty object") << QJsonObject()
+                                  << QStringList {"[SDevicePacketField] Empty input JSON"};
+    QTest::newRow("key missing") << with(FIELD, "data_name", MISSING)
+                                 << QStringList {FIELD_INVALID};
+    QTest::newRow("key null") << with(FIELD, "reg_bit_size", JSON_NULL) << QStringList {FIELD_NULL};
+    QTest::newRow("missing key reported before a null one")
+        << with(with(FIELD, "data_name", MISSING), "data_type", JSON_NULL)
+        << QStringList {FIELD_INVALID};
+    QTest::newRow("endianness checked before the other keys")
+        << QJsonObject {{"endianness", "big"}} << QStringList {FIELD_ENDIANNESS};
 }
 
-void TestDeviceTemplate::validation()
+void TestDeviceTemplate::packetFieldRejected()
 {
     QFETCH(QJsonObject, json);
-    QFETCH(QString, messages);
-    for (const QString& message : messages.split('|', Qt::SkipEmptyParts))
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
-    const QString kind = QTest::currentDataTag();
-    const bool valid = kind.startsWith("field") ? REGS::SDevicePacketField(json).valid
-        : kind.startsWith("packet")             ? REGS::SDevicePacket(json).valid
-        : kind.startsWith("server")             ? REGS::SServerData(json).valid
-                                                : REGS::SDeviceTemplate(json).valid;
-    QTEST(valid, "valid");
+
+    CConsoleCatcher console;
+    const REGS::SDevicePacketField field(json);
+
+    QVERIFY(!field.valid);
+    QTEST(console.messages(), "console");
 }
 
-// Every key lands in its own member; a later packet of a type replaces an earlier one; an
-// unknown (case-sensitive) server keyword is logged and left out; fractions read as 0.
-void TestDeviceTemplate::completeTemplate()
+void TestDeviceTemplate::fractionalNumberReadsAsZero()
 {
-    QSignalSpy logSpy(CLogFile::getInstance(), &CLogFile::addLogSignal);
-    const QJsonObject snr {{"data_code", "snr"}, {"reg_map_bias", 8}, {"reg_bit_bias", 2},
-        {"reg_bit_size", 32}, {"data_name", "SNR"}, {"bit_size", 99}, {"data_type", "text"}};
-    const QJsonObject later {{"packet_type", 2},
-        {"packet_fields", QJsonArray {with(with(FIELD, "packet_bias", 2.5), "endianness", "BE")}}};
-    const REGS::SDeviceTemplate deviceTemplate(
-        with(with(TEMPLATE, "server_data", QJsonArray {snr, with(snr, "data_code", "SNR")}),
-            "device_packets", QJsonArray {with(PACKET, "packet_type", 2), later}));
-    QVERIFY(!REGS::SDevicePacketField(FIELD).bigEndian); // little-endian unless told otherwise
+    const REGS::SDevicePacketField field(with(FIELD, "packet_bias", 2.5));
+
+    QVERIFY(field.valid);
+    QCOMPARE(field.packetBias, 0);
+}
+
+void TestDeviceTemplate::packetRejected_data()
+{
+    QTest::addColumn<QJsonObject>("json");
+    QTest::addColumn<QStringList>("console");
+
+    QTest::newRow("empty object, silently") << QJsonObject() << QStringList();
+    QTest::newRow("packet_type missing") << with(PACKET, "packet_type", MISSING)
+                                         << QStringList {"[SDevicePacket] Invalid input JSON"};
+    QTest::newRow("packet_fields null") << with(PACKET, "packet_fields",
+        JSON_NULL) << QStringList {"[SDevicePacket] One or several values of input JSON is NULL"};
+    QTest::newRow("no fields") << with(PACKET, "packet_fields", QJsonArray())
+                               << QStringList {"[SDevicePacket] Packet fields array is empty"};
+    QTest::newRow("no valid field")
+        << with(PACKET, "packet_fields", QJsonArray {with(FIELD, "data_type", MISSING)})
+        << QStringList {FIELD_INVALID};
+}
+
+void TestDeviceTemplate::packetRejected()
+{
+    QFETCH(QJsonObject, json);
+
+    CConsoleCatcher console;
+    const REGS::SDevicePacket packet(json);
+
+    QVERIFY(!packet.valid);
+    QTEST(console.messages(), "console");
+}
+
+// Such a packet matches no real payload, but the template stays usable.
+void TestDeviceTemplate::packetWithoutSizeHasSizeZero()
+{
+    const REGS::SDevicePacket packet(with(PACKET, "packet_size", MISSING));
+
+    QVERIFY(packet.valid);
+    QCOMPARE(packet.packetSize, 0);
+}
+
+void TestDeviceTemplate::packetKeepsOnlyValidFields()
+{
+    const QJsonArray fields {with(FIELD, "data_name", "first"), with(FIELD, "data_type", MISSING),
+        with(FIELD, "data_name", "third")};
+
+    CConsoleCatcher console;
+    const REGS::SDevicePacket packet(with(PACKET, "packet_fields", fields));
+
+    QVERIFY(packet.valid);
+    QCOMPARE(packet.fields.size(), 2);
+    QCOMPARE(packet.fields.at(0).dataName, QString("first"));
+    QCOMPARE(packet.fields.at(1).dataName, QString("third"));
+    QCOMPARE(console.messages(), QStringList {FIELD_INVALID});
+}
+
+// The file cannot change the size and type of a server value.
+void TestDeviceTemplate::serverDataTakesSizeAndTypeFromItsKeyword()
+{
+    const REGS::SServerData entry(
+        with(with(SERVER_DATA, "bit_size", 99), "data_type", QStringLiteral("text")));
+
+    QVERIFY(entry.valid);
+    QCOMPARE(entry.dataCode, QString("snr"));
+    QCOMPARE(entry.bitSize, 16);
+    QCOMPARE(entry.dataType, QString("integer"));
+    QCOMPARE(entry.regMapBias, 8);
+    QCOMPARE(entry.regBitBias, 2);
+    QCOMPARE(entry.regBitSize, 32);
+    QCOMPARE(entry.dataName, QString("SNR"));
+}
+
+void TestDeviceTemplate::serverDataRejected_data()
+{
+    QTest::addColumn<QJsonObject>("json");
+    QTest::addColumn<QStringList>("console");
+
+    QTest::newRow("empty object") << QJsonObject()
+                                  << QStringList {"[SServerData] Empty input JSON"};
+    QTest::newRow("key missing") << with(SERVER_DATA, "reg_map_bias", MISSING)
+                                 << QStringList {"[SServerData] Invalid input JSON"};
+    QTest::newRow("key null") << with(SERVER_DATA, "data_name",
+        JSON_NULL) << QStringList {"[SServerData] One or several values of input JSON is NULL"};
+}
+
+void TestDeviceTemplate::serverDataRejected()
+{
+    QFETCH(QJsonObject, json);
+
+    CConsoleCatcher console;
+    const REGS::SServerData entry(json);
+
+    QVERIFY(!entry.valid);
+    QTEST(console.messages(), "console");
+}
+
+// Keywords are case-sensitive; the unknown one goes to the history log, not the console.
+void TestDeviceTemplate::unknownServerKeywordIsLogged()
+{
+    QSignalSpy log(CLogFile::getInstance(), &CLogFile::addLogSignal);
+    const REGS::SServerData entry(with(SERVER_DATA, "data_code", "SNR"));
+
+    QVERIFY(!entry.valid);
+    QTRY_COMPARE(log.count(), 1);
+    QCOMPARE(log.first().first().toString().section(QLatin1Char(']'), 1),
+        QString("ERROR: [SServerData] Server keyword [SNR] is unknown!"));
+}
+
+void TestDeviceTemplate::templateRejected_data()
+{
+    QTest::addColumn<QJsonObject>("json");
+    QTest::addColumn<QStringList>("console");
+
+    QTest::newRow("empty object") << QJsonObject()
+                                  << QStringList {"[SDeviceTemplate] Empty input JSON"};
+    QTest::newRow("dev_type missing") << with(TEMPLATE, "dev_type", MISSING)
+                                      << QStringList {"[SDeviceTemplate] Invalid input JSON"};
+    QTest::newRow("missing key reported before a null one") << QJsonObject {
+        {"app_eui", JSON_NULL}} << QStringList {"[SDeviceTemplate] Invalid input JSON"};
+    QTest::newRow("app_eui null") << with(TEMPLATE, "app_eui",
+        JSON_NULL) << QStringList {"[SDeviceTemplate] One or several values of input JSON is NULL"};
+    QTest::newRow("only packet without fields")
+        << with(
+               TEMPLATE, "device_packets", QJsonArray {with(PACKET, "packet_fields", QJsonArray())})
+        << QStringList {"[SDevicePacket] Packet fields array is empty",
+               "[SDeviceTemplate] Device packets array is empty"};
+}
+
+void TestDeviceTemplate::templateRejected()
+{
+    QFETCH(QJsonObject, json);
+
+    CConsoleCatcher console;
+    const REGS::SDeviceTemplate deviceTemplate(json);
+
+    QVERIFY(!deviceTemplate.valid);
+    QTEST(console.messages(), "console");
+}
+
+void TestDeviceTemplate::templateKeysByUpperCaseAppEui()
+{
+    const REGS::SDeviceTemplate deviceTemplate(TEMPLATE);
 
     QVERIFY(deviceTemplate.valid);
     QCOMPARE(deviceTemplate.appEui, QString("A1B2C3D4E5F60708"));
-    const REGS::SDevicePacketField f = deviceTemplate.packets.value(2).fields.value(0);
-    QCOMPARE(QVariantList({deviceTemplate.packets.size(), f.packetBias, f.bigEndian}),
-        QVariantList({1, 0, true}));
-    // Size and type come from the keyword table, never from the file.
-    const REGS::SServerData s = deviceTemplate.serverData.value("snr");
-    QCOMPARE(QVariantList({deviceTemplate.serverData.size(), s.dataName, s.bitSize, s.dataType}),
-        QVariantList({1, "SNR", 16, "integer"}));
-    QTRY_COMPARE(logSpy.count(), 1);
-    QVERIFY(logSpy.first().first().toString().endsWith(
-        "]ERROR: [SServerData] Server keyword [SNR] is unknown!"));
+    QCOMPARE(deviceTemplate.devType, QString("Meter"));
+    QCOMPARE(deviceTemplate.json, TEMPLATE);
+}
+
+void TestDeviceTemplate::laterPacketOfATypeReplacesEarlier()
+{
+    const QJsonArray packets {with(PACKET, "packet_size", 2), with(PACKET, "packet_size", 9)};
+    const REGS::SDeviceTemplate deviceTemplate(with(TEMPLATE, "device_packets", packets));
+
+    QCOMPARE(deviceTemplate.packets.keys(), QList<unsigned int> {1});
+    QCOMPARE(deviceTemplate.packets.value(1).packetSize, 9);
+}
+
+void TestDeviceTemplate::serverDataIsOptional_data()
+{
+    QTest::addColumn<QJsonValue>("serverData");
+
+    QTest::newRow("missing") << MISSING;
+    QTest::newRow("null") << JSON_NULL;
+    QTest::newRow("not an array") << QJsonValue(QJsonObject(SERVER_DATA));
+}
+
+void TestDeviceTemplate::serverDataIsOptional()
+{
+    QFETCH(QJsonValue, serverData);
+
+    const REGS::SDeviceTemplate deviceTemplate(with(TEMPLATE, "server_data", serverData));
+
+    QVERIFY(deviceTemplate.valid);
+    QVERIFY(deviceTemplate.serverData.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestDeviceTemplate)

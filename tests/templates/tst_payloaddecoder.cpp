@@ -1,71 +1,127 @@
-#include "cdatabasehandler.h"
 #include "clogfile.h"
 #include "cpayloaddecoder.h"
+#include "regsconstants.h"
 
-#include <QJsonArray>
 #include <QSignalSpy>
-#include <QtSql>
 #include <QtTest>
 
 namespace {
-const QString TAG = "[CAllDeviceHandler::processDataSlot]";
-// The rows of a port as "offset=value/full_value"; rows never written (NULL value) are left out.
-const char* STORED_ROWS = "SELECT group_concat((reg_addr - 100) || '=' || value || '/' || "
-                          "ifnull(full_value, '-'), ' ') FROM (SELECT * FROM dev_data "
-                          "WHERE port=%1 ORDER BY reg_addr)";
+const QString DEV_EUI = QStringLiteral("00112233445566AB");
+const QString GATEWAY_ID = QStringLiteral("A0B1C2D3E4F50617");
+const int START_ADDR = 100;
+const int FIELD_REGISTER = 2; // reg_map_bias of the field under test
+const int SERVER_REGISTER = 5; // reg_map_bias of the server value under test
 
-// One uplink of packet type 1 for device i (DevEUI ending in 445566AB, port 6000 + i, registers
-// from 100). Server data: "code/reg_map_bias/reg_bit_size"; fields: "packet_bias/data_bit_size/
-// data_type/reg_map_bias[/endianness[/data_bit_bias]]"; registers: "offset/bit_size[/grating_period
-// [/start_value]]"; rows: "offset=value/full_value" ("-" is NULL); log: the decoder's entries, "|"
-// between them, %1 for its tag.
-struct DecodeCase
+// The device under test: registers from START_ADDR.
+DB::SDeviceRegMapDescription device()
 {
-    const char *name, *serverData, *fields;
-    int packetSize;
-    const char *payload, *registers, *rows, *log;
-};
+    DB::SDeviceRegMapDescription description;
+    description.devEui = DEV_EUI;
+    description.appEui = QStringLiteral("A1B2C3D4E5F60708");
+    description.startAddr = START_ADDR;
+    return description;
+}
 
-// With server data goes a text field at an unregistered register: only server values show.
-const DecodeCase CASES[] = {
-    {"worked example, with period 1 and 0.1", "", "1/32/uinteger/2 1/32/uinteger/4", 5,
-        "0139300000", "2/32 3/16 4/32/0.1 5/16",
-        "2=0000/00003039 3=3039/- 4=0000/000004d3 5=04d3/-", ""},
-    {"rssi -70, snr -7.5 in 32 bits, ts, fcnt 70000 in 16 bits, EUIs in 64 and 32 bits",
-        "rssi/0/16 snr/1/32 ts/3/32 fcnt/5/16 gatewayId/6/64 devEui/10/32", "1/8/text/50", 2,
-        "0141", "0/16 1/32 2/16 3/32 4/16 5/16 6/64 7/16 8/16 9/16 10/32 11/16",
-        "0=ffba/ffba 1=ffff/fffffff9 2=fff9/- 3=6553/6553f100 4=f100/- 5=1170/1170 "
-        "6=A0B1/A0B1C2D3E4F50617 7=C2D3/- 8=E4F5/- 9=0617/- 10=4455/445566AB 11=66AB/-",
-        ""},
-    {"snr -7.5 in 16 bits, EUIs in 48 and 16 bits", "snr/0/16 gatewayId/1/48 devEui/4/16",
-        "1/8/text/50", 2, "0141", "0/16 1/48 2/16 3/16 4/16",
-        "0=fff9/fff9 1=C2D3/C2D3E4F50617 2=E4F5/- 3=0617/- 4=66AB/66AB", ""},
-    {"1-byte integer and uinteger, 2-byte integer in both byte orders, text to a zero byte", "",
-        "1/8/integer/0 2/8/uinteger/1 3/16/integer/2/be 5/16/integer/3 7/32/text/4", 11,
-        "01ffff8000008041420043", "0/16 1/16 2/16 3/16 4/32 5/16",
-        "0=ffff/ffff 1=00ff/00ff 2=8000/8000 3=8000/8000 4=AB/AB", ""},
-    {"start value, period, halves up", "", "1/16/uinteger/0/be 3/8/integer/1", 4, "010005fd",
-        "0/16/2/10 1/16/0.5", "0=0014/0014 1=ffff/ffff", ""},
-    {"8-byte integer and uinteger", "", "1/64/integer/0/be 9/64/uinteger/4/be", 17,
-        "01fffffffffffffffe0000010000000001", "0/64 1/16 4/64 7/16",
-        "0=ffff/fffffffffffffffe 1=ffff/- 4=0000/0000010000000001 7=0001/-", ""},
-    {"skipped: bit offset 12, 3 bytes, boolean, past the end", "",
-        "1/8/uinteger/0/le/12 1/24/uinteger/1 4/8/boolean/2 5/8/uinteger/3 6/16/uinteger/4", 7,
-        "01aabbcc010705", "0/16 1/16 2/16 3/16 4/16", "3=0007/0007",
-        "ERROR: %1 Unsupport functional|WARNING: %1 Unsupport size of data [3]|WARNING: %1 "
-        "Unsupport data type [boolean] for size [1]|WARNING: %1 Field [f5] lies outside the "
-        "packet: offset [6], size [2], packet length [7]"},
-    {"payload one byte too long", "rssi/1/16", "1/8/uinteger/0", 2, "010506", "0/16 1/16", "",
-        "WARNING: %1 Invalid size of packet [01][010506]. Expect [2], real [3]"},
-    {"unknown packet type", "rssi/1/16", "1/8/uinteger/0", 2, "0705", "0/16 1/16", "",
-        "WARNING: %1 Unknown packet type [07]"},
-};
-
-QList<QStringList> items(const char* text)
+// An uplink with the radio values of the worked examples and the given payload.
+API::SApiDeviceData uplink(const QByteArray& payload)
 {
-    QList<QStringList> result;
-    for (const QString& item : QString(text).split(' ', Qt::SkipEmptyParts))
-        result << item.split('/');
+    API::SApiDeviceData data;
+    data.devEui = DEV_EUI;
+    data.ts = 1700000000123;
+    data.gatewayId = GATEWAY_ID;
+    data.fcnt = 70000;
+    data.rssi = -70;
+    data.snr = -7.5;
+    data.data = payload;
+    data.valid = true;
+    return data;
+}
+
+REGS::SDevicePacketField field(int packetBias, int dataBitSize, const QString& dataType,
+    bool bigEndian = false, int dataBitBias = 0)
+{
+    REGS::SDevicePacketField result;
+    result.packetBias = packetBias;
+    result.dataBitBias = dataBitBias;
+    result.dataBitSize = dataBitSize;
+    result.dataType = dataType;
+    result.bigEndian = bigEndian;
+    result.regMapBias = FIELD_REGISTER;
+    result.regBitSize = dataBitSize;
+    result.dataName = QStringLiteral("value");
+    result.valid = true;
+    return result;
+}
+
+// A template with packet type 1 of the given size and fields.
+REGS::SDeviceTemplate packetTemplate(int packetSize, const QList<REGS::SDevicePacketField>& fields)
+{
+    REGS::SDevicePacket packet;
+    packet.packetType = 1;
+    packet.packetSize = packetSize;
+    packet.fields = fields;
+    packet.valid = true;
+    REGS::SDeviceTemplate result;
+    result.appEui = device().appEui;
+    result.packets.insert(1, packet);
+    result.valid = true;
+    return result;
+}
+
+REGS::SServerData serverEntry(const QString& dataCode, int regBitSize)
+{
+    REGS::SServerData result;
+    result.dataCode = dataCode;
+    result.regMapBias = SERVER_REGISTER;
+    result.regBitSize = regBitSize;
+    result.dataName = dataCode;
+    result.valid = true;
+    return result;
+}
+
+// Every register has the same scaling.
+CPayloadDecoder::RegisterParamLookup scaling(double startValue, double gratingPeriod)
+{
+    return [=](const QString&, uint regAddr) {
+        DB::SDbDevRegParam param;
+        param.regAddr = regAddr;
+        param.startValue = startValue;
+        param.gratingPeriod = gratingPeriod;
+        return param;
+    };
+}
+
+QStringList values(const DB::SDbDeviceRegDataSet& set)
+{
+    QStringList result;
+    for (const DB::SDbDeviceRegDataRewrite& rewrite : set.rewrites)
+        result.append(rewrite.value);
+    return result;
+}
+
+QStringList fullValues(const DB::SDbDeviceRegDataSet& set)
+{
+    QStringList result;
+    for (const DB::SDbDeviceRegDataRewrite& rewrite : set.rewrites)
+        result.append(rewrite.fullValue);
+    return result;
+}
+
+QList<int> regOffsets(const DB::SDbDeviceRegDataSet& set)
+{
+    QList<int> result;
+    for (const DB::SDbDeviceRegDataRewrite& rewrite : set.rewrites)
+        result.append(rewrite.regOffset);
+    return result;
+}
+
+// The texts of the history log entries posted so far, without their time stamps.
+QStringList logTexts(const QSignalSpy& spy)
+{
+    QCoreApplication::processEvents();
+    QStringList result;
+    for (const QList<QVariant>& entry : spy)
+        result.append(entry.first().toString().section(QLatin1Char(']'), 1));
     return result;
 }
 } // namespace
@@ -75,82 +131,269 @@ class TestPayloadDecoder : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void decode_data();
-    void decode();
+    void packetField_data();
+    void packetField();
+    void serverValue_data();
+    void serverValue();
+    void scalingIsLookedUpAtTheFieldsAbsoluteRegister();
+    void skippedFieldLeavesTheOthers_data();
+    void skippedFieldLeavesTheOthers();
+    void refusedUplinkStoresNothing_data();
+    void refusedUplinkStoresNothing();
 };
 
 void TestPayloadDecoder::initTestCase()
 {
+    // A log object without a file: entries reach addLogSignal only.
     QVERIFY(CLogFile::getInstance(QString(), QString()));
-    static QTemporaryDir dir;
-    QVERIFY(CDataBaseHandler::getInstance()->init(dir.filePath("server.db")));
-    QSqlDatabase check = QSqlDatabase::addDatabase("QSQLITE", "check");
-    check.setDatabaseName(dir.filePath("server.db"));
-    QVERIFY(check.open());
 }
 
-void TestPayloadDecoder::decode_data()
+void TestPayloadDecoder::packetField_data()
 {
-    QTest::addColumn<int>("index");
-    for (int i = 0; i < int(std::size(CASES)); ++i)
-        QTest::newRow(CASES[i].name) << i;
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("dataBitSize");
+    QTest::addColumn<QString>("dataType");
+    QTest::addColumn<bool>("bigEndian");
+    QTest::addColumn<double>("startValue");
+    QTest::addColumn<double>("gratingPeriod");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QStringList>("fullValues");
+    QTest::addColumn<QList<int>>("regOffsets");
+
+    const QString integer = REGS::REGS_JSON_KEY_TYPE_INT;
+    const QString uinteger = REGS::REGS_JSON_KEY_TYPE_UINT;
+    const QString text = REGS::REGS_JSON_KEY_TYPE_TEXT;
+    const QList<int> one = {2};
+    const QList<int> two = {2, 3};
+    const QList<int> four = {2, 3, 4, 5};
+
+    QTest::newRow("4-byte uinteger 12345")
+        << QByteArray::fromHex("0139300000") << 32 << uinteger << false << 0.0 << 1.0
+        << QStringList {"0000", "3039"} << QStringList {"00003039", ""} << two;
+    QTest::newRow("period 0.1 rounds 1234.5 up")
+        << QByteArray::fromHex("0139300000") << 32 << uinteger << false << 0.0 << 0.1
+        << QStringList {"0000", "04d3"} << QStringList {"000004d3", ""} << two;
+    QTest::newRow("1-byte integer 0xff is -1")
+        << QByteArray::fromHex("01ff") << 8 << integer << false << 0.0 << 1.0
+        << QStringList {"ffff"} << QStringList {"ffff"} << one;
+    QTest::newRow("1-byte uinteger 0xff is 255")
+        << QByteArray::fromHex("01ff") << 8 << uinteger << false << 0.0 << 1.0
+        << QStringList {"00ff"} << QStringList {"00ff"} << one;
+    QTest::newRow("2-byte big-endian integer -32768")
+        << QByteArray::fromHex("018000") << 16 << integer << true << 0.0 << 1.0
+        << QStringList {"8000"} << QStringList {"8000"} << one;
+    QTest::newRow("2-byte little-endian integer -32768")
+        << QByteArray::fromHex("010080") << 16 << integer << false << 0.0 << 1.0
+        << QStringList {"8000"} << QStringList {"8000"} << one;
+    QTest::newRow("start value 10 plus 5 times 2")
+        << QByteArray::fromHex("010005") << 16 << uinteger << true << 10.0 << 2.0
+        << QStringList {"0014"} << QStringList {"0014"} << one;
+    QTest::newRow("-1.5 rounds toward positive infinity")
+        << QByteArray::fromHex("01fd") << 8 << integer << false << 0.0 << 0.5
+        << QStringList {"ffff"} << QStringList {"ffff"} << one;
+    QTest::newRow("scaled beyond 16 bits keeps the low digits")
+        << QByteArray::fromHex("01ffff") << 16 << uinteger << false << 0.0 << 2.0
+        << QStringList {"fffe"} << QStringList {"fffe"} << one;
+    QTest::newRow("8-byte integer -2")
+        << QByteArray::fromHex("01fffffffffffffffe") << 64 << integer << true << 0.0 << 1.0
+        << QStringList {"ffff", "ffff", "ffff", "fffe"}
+        << QStringList {"fffffffffffffffe", "", "", ""} << four;
+    QTest::newRow("8-byte uinteger")
+        << QByteArray::fromHex("010000010000000001") << 64 << uinteger << true << 0.0 << 1.0
+        << QStringList {"0000", "0100", "0000", "0001"}
+        << QStringList {"0000010000000001", "", "", ""} << four;
+    QTest::newRow("text stops at the zero byte")
+        << QByteArray::fromHex("0141420043") << 32 << text << false << 0.0 << 1.0
+        << QStringList {"AB"} << QStringList {"AB"} << one;
 }
 
-// Registers the case's device, decodes, stores the set and reads the rows back from the file.
-void TestPayloadDecoder::decode()
+void TestPayloadDecoder::packetField()
 {
-    QFETCH(int, index);
-    const DecodeCase& c = CASES[index];
-    CDataBaseHandler* db = CDataBaseHandler::getInstance();
-    const QString devEui = QString::number(index).rightJustified(8, '0') + "445566AB";
-    DB::SDeviceRegMapDescription device {devEui, "A1B2", "Meter", 100, {}, 6000 + index, 0};
-    for (const QStringList& p : items(c.registers))
-        device.registers.append({"r", 0, p[0].toInt(), p[1].toInt(), "uinteger",
-            p.value(3, "0").toDouble(), p.value(2, "1").toDouble(), QString()});
-    QString error;
-    QVERIFY2(db->registerNewDevice(device, error), qPrintable(error));
+    QFETCH(QByteArray, payload);
+    QFETCH(int, dataBitSize);
+    QFETCH(QString, dataType);
+    QFETCH(bool, bigEndian);
+    QFETCH(double, startValue);
+    QFETCH(double, gratingPeriod);
 
-    QJsonArray serverData, fields;
-    for (const QStringList& p : items(c.serverData))
-        serverData.append(QJsonObject {{"data_code", p[0]}, {"reg_map_bias", p[1].toInt()},
-            {"reg_bit_bias", 0}, {"reg_bit_size", p[2].toInt()}, {"data_name", p[0]}});
-    for (const QStringList& p : items(c.fields))
-        fields.append(QJsonObject {{"packet_bias", p[0].toInt()}, {"data_bit_size", p[1].toInt()},
-            {"data_type", p[2]}, {"reg_map_bias", p[3].toInt()}, {"endianness", p.value(4, "le")},
-            {"data_bit_bias", p.value(5).toInt()}, {"reg_bit_bias", 0}, {"reg_bit_size", 16},
-            {"data_name", QString("f%1").arg(fields.size() + 1)}});
-    const REGS::SDeviceTemplate deviceTemplate(
-        QJsonObject {{"app_eui", device.appEui}, {"dev_type", "Meter"}, {"server_data", serverData},
-            {"device_packets",
-                QJsonArray {QJsonObject {{"packet_type", 1}, {"packet_size", c.packetSize},
-                    {"packet_fields", fields}}}}});
+    const REGS::SDeviceTemplate deviceTemplate
+        = packetTemplate(payload.size(), {field(1, dataBitSize, dataType, bigEndian)});
+    DB::SDbDeviceRegDataSet set;
+    QVERIFY(CPayloadDecoder::decode(
+        uplink(payload), device(), deviceTemplate, scaling(startValue, gratingPeriod), set));
 
-    API::SApiDeviceData uplink;
-    uplink.devEui = devEui;
-    uplink.ts = 1700000000123;
-    uplink.gatewayId = "A0B1C2D3E4F50617";
-    uplink.fcnt = 70000;
-    uplink.rssi = -70;
-    uplink.snr = -7.5;
-    uplink.data = QByteArray::fromHex(c.payload);
+    QCOMPARE(set.devEui, DEV_EUI);
+    QCOMPARE(set.startAddr, START_ADDR);
+    QTEST(values(set), "values");
+    QTEST(fullValues(set), "fullValues");
+    QTEST(regOffsets(set), "regOffsets");
+}
 
-    QSignalSpy logSpy(CLogFile::getInstance(), &CLogFile::addLogSignal);
-    DB::SDbDeviceRegDataSet dataSet;
-    const auto lookup
-        = [db](const QString& eui, uint addr) { return db->getRegisterParam(eui, addr); };
-    QCOMPARE(CPayloadDecoder::decode(uplink, device, deviceTemplate, lookup, dataSet),
-        QByteArray(c.rows) != "");
-    db->saveRegisterData(dataSet); // a refused uplink's set must carry nothing
+// The uplink carries rssi -70, snr -7.5, ts 1700000000123 ms, fcnt 70000 and the EUIs above.
+void TestPayloadDecoder::serverValue_data()
+{
+    QTest::addColumn<QString>("dataCode");
+    QTest::addColumn<int>("regBitSize");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QStringList>("fullValues");
+    QTest::addColumn<QList<int>>("regOffsets");
 
-    QSqlQuery query(QSqlDatabase::database("check"));
-    QVERIFY(query.exec(QString(STORED_ROWS).arg(6000 + index)) && query.next());
-    QCOMPARE(query.value(0).toString(), QString(c.rows));
+    QTest::newRow("rssi -70") << REGS::REGS_JSON_KEY_CODE_RSSI << 16 << QStringList {"ffba"}
+                              << QStringList {"ffba"} << QList<int> {5};
+    QTest::newRow("snr -7.5 in 32 bits")
+        << REGS::REGS_JSON_KEY_CODE_SNR << 32 << QStringList {"ffff", "fff9"}
+        << QStringList {"fffffff9", ""} << QList<int> {5, 6};
+    QTest::newRow("snr -7.5 in 16 bits")
+        << REGS::REGS_JSON_KEY_CODE_SNR << 16 << QStringList {"fff9"} << QStringList {"fff9"}
+        << QList<int> {5};
+    QTest::newRow("ts in whole seconds")
+        << REGS::REGS_JSON_KEY_CODE_TS << 32 << QStringList {"6553", "f100"}
+        << QStringList {"6553f100", ""} << QList<int> {5, 6};
+    QTest::newRow("fcnt 70000 in 32 bits")
+        << REGS::REGS_JSON_KEY_CODE_FCNT << 32 << QStringList {"0001", "1170"}
+        << QStringList {"00011170", ""} << QList<int> {5, 6};
+    QTest::newRow("fcnt 70000 in 16 bits keeps the low word")
+        << REGS::REGS_JSON_KEY_CODE_FCNT << 16 << QStringList {"1170"} << QStringList {"1170"}
+        << QList<int> {5};
+    QTest::newRow("gatewayId in 64 bits")
+        << REGS::REGS_JSON_KEY_CODE_GATEWAYID << 64 << QStringList {"A0B1", "C2D3", "E4F5", "0617"}
+        << QStringList {"A0B1C2D3E4F50617", "", "", ""} << QList<int> {5, 6, 7, 8};
+    QTest::newRow("gatewayId in 48 bits")
+        << REGS::REGS_JSON_KEY_CODE_GATEWAYID << 48 << QStringList {"C2D3", "E4F5", "0617"}
+        << QStringList {"C2D3E4F50617", "", ""} << QList<int> {5, 6, 7};
+    QTest::newRow("devEui in 32 bits")
+        << REGS::REGS_JSON_KEY_CODE_DEVEUI << 32 << QStringList {"4455", "66AB"}
+        << QStringList {"445566AB", ""} << QList<int> {5, 6};
+    QTest::newRow("devEui in 16 bits")
+        << REGS::REGS_JSON_KEY_CODE_DEVEUI << 16 << QStringList {"66AB"} << QStringList {"66AB"}
+        << QList<int> {5};
+}
 
-    QCoreApplication::processEvents();
-    QStringList log;
-    for (const QList<QVariant>& entry : logSpy)
-        log << entry.first().toString().section(']', 1);
-    QCOMPARE(log.filter(TAG).join('|'), QString(c.log).replace("%1", TAG));
+void TestPayloadDecoder::serverValue()
+{
+    QFETCH(QString, dataCode);
+    QFETCH(int, regBitSize);
+
+    // The packet's only field is an empty text, so the set holds the server value alone.
+    REGS::SDeviceTemplate deviceTemplate
+        = packetTemplate(2, {field(1, 8, REGS::REGS_JSON_KEY_TYPE_TEXT)});
+    deviceTemplate.serverData.insert(dataCode, serverEntry(dataCode, regBitSize));
+    DB::SDbDeviceRegDataSet set;
+    QVERIFY(CPayloadDecoder::decode(
+        uplink(QByteArray::fromHex("0100")), device(), deviceTemplate, scaling(0.0, 1.0), set));
+
+    QTEST(values(set), "values");
+    QTEST(fullValues(set), "fullValues");
+    QTEST(regOffsets(set), "regOffsets");
+}
+
+void TestPayloadDecoder::scalingIsLookedUpAtTheFieldsAbsoluteRegister()
+{
+    QStringList devEuis;
+    QList<uint> addresses;
+    const auto lookup = [&](const QString& devEui, uint regAddr) {
+        devEuis.append(devEui);
+        addresses.append(regAddr);
+        return DB::SDbDevRegParam();
+    };
+    const REGS::SDeviceTemplate deviceTemplate
+        = packetTemplate(2, {field(1, 8, REGS::REGS_JSON_KEY_TYPE_UINT)});
+    DB::SDbDeviceRegDataSet set;
+    QVERIFY(CPayloadDecoder::decode(
+        uplink(QByteArray::fromHex("0107")), device(), deviceTemplate, lookup, set));
+
+    QCOMPARE(devEuis, QStringList {DEV_EUI});
+    QCOMPARE(addresses, QList<uint> {START_ADDR + FIELD_REGISTER});
+}
+
+void TestPayloadDecoder::skippedFieldLeavesTheOthers_data()
+{
+    QTest::addColumn<int>("packetBias");
+    QTest::addColumn<int>("dataBitBias");
+    QTest::addColumn<int>("dataBitSize");
+    QTest::addColumn<QString>("dataType");
+    QTest::addColumn<QString>("logEntry");
+
+    const QString uinteger = REGS::REGS_JSON_KEY_TYPE_UINT;
+    QTest::newRow("bit offset 4") << 1 << 4 << 8 << uinteger
+                                  << "ERROR: [CAllDeviceHandler::processDataSlot] Unsupport "
+                                     "functional";
+    QTest::newRow("12 bits") << 1 << 0 << 12 << uinteger
+                             << "ERROR: [CAllDeviceHandler::processDataSlot] Unsupport "
+                                "functional";
+    QTest::newRow("3 bytes") << 1 << 0 << 24 << uinteger
+                             << "WARNING: [CAllDeviceHandler::processDataSlot] Unsupport size of "
+                                "data [3]";
+    QTest::newRow("boolean") << 1 << 0 << 8 << REGS::REGS_JSON_KEY_TYPE_BOOL
+                             << "WARNING: [CAllDeviceHandler::processDataSlot] Unsupport data "
+                                "type [boolean] for size [1]";
+    QTest::newRow("past the end of the payload")
+        << 3 << 0 << 16 << uinteger
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Field [value] lies outside the packet: "
+           "offset [3], size [2], packet length [4]";
+}
+
+void TestPayloadDecoder::skippedFieldLeavesTheOthers()
+{
+    QFETCH(int, packetBias);
+    QFETCH(int, dataBitBias);
+    QFETCH(int, dataBitSize);
+    QFETCH(QString, dataType);
+    QFETCH(QString, logEntry);
+
+    REGS::SDevicePacketField kept = field(3, 8, REGS::REGS_JSON_KEY_TYPE_UINT);
+    kept.regMapBias = 7;
+    const REGS::SDeviceTemplate deviceTemplate
+        = packetTemplate(4, {field(packetBias, dataBitSize, dataType, false, dataBitBias), kept});
+    QSignalSpy log(CLogFile::getInstance(), &CLogFile::addLogSignal);
+    DB::SDbDeviceRegDataSet set;
+    QVERIFY(CPayloadDecoder::decode(
+        uplink(QByteArray::fromHex("01aabb07")), device(), deviceTemplate, scaling(0.0, 1.0), set));
+
+    QCOMPARE(values(set), QStringList {"0007"});
+    QCOMPARE(regOffsets(set), QList<int> {7});
+    QCOMPARE(logTexts(log), QStringList {logEntry});
+}
+
+void TestPayloadDecoder::refusedUplinkStoresNothing_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("packetSize");
+    QTest::addColumn<QString>("logEntry");
+
+    QTest::newRow("unknown packet type") << QByteArray::fromHex(
+        "0705") << 2 << "WARNING: [CAllDeviceHandler::processDataSlot] Unknown packet type [07]";
+    QTest::newRow("empty payload is packet type 0")
+        << QByteArray() << 2
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Unknown packet type [00]";
+    QTest::newRow("one byte too long")
+        << QByteArray::fromHex("010506") << 2
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet [01][010506]. "
+           "Expect [2], real [3]";
+    QTest::newRow("packet without size")
+        << QByteArray::fromHex("0105") << 0
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet [01][0105]. "
+           "Expect [0], real [2]";
+}
+
+// Not even the server values of a refused uplink are handed on.
+void TestPayloadDecoder::refusedUplinkStoresNothing()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(int, packetSize);
+    QFETCH(QString, logEntry);
+
+    REGS::SDeviceTemplate deviceTemplate
+        = packetTemplate(packetSize, {field(1, 8, REGS::REGS_JSON_KEY_TYPE_UINT)});
+    deviceTemplate.serverData.insert(
+        REGS::REGS_JSON_KEY_CODE_RSSI, serverEntry(REGS::REGS_JSON_KEY_CODE_RSSI, 16));
+    QSignalSpy log(CLogFile::getInstance(), &CLogFile::addLogSignal);
+    DB::SDbDeviceRegDataSet set;
+    QVERIFY(!CPayloadDecoder::decode(
+        uplink(payload), device(), deviceTemplate, scaling(0.0, 1.0), set));
+
+    QCOMPARE(values(set), QStringList());
+    QCOMPARE(logTexts(log), QStringList {logEntry});
 }
 
 QTEST_GUILESS_MAIN(TestPayloadDecoder)
