@@ -1,3 +1,22 @@
+// Threads, and what lives in each:
+//   main thread      CSettings, CLogFile, CServerHandler, CAllDeviceHandler, and the Modbus
+//                    listeners of the devices opened at start-up with their connections.
+//   database thread  CDataBaseHandler; only its slot saveRegisterData runs there.
+// (The web interface will bring a third thread, with the listeners of devices it adds.)
+//
+// Calls that cross threads, all of them:
+//   - addLog posts each entry queued to CLogFile.
+//   - CServerHandler::newPacketReceived reaches CAllDeviceHandler::newPacketReceivedSlot
+//     through a queued connection.
+//   - CAllDeviceHandler hands each decoded uplink to CDataBaseHandler::saveRegisterData with a
+//     blocking queued call and waits until it is stored.
+//   - Every other database operation (the stored devices at start-up, scaling lookups while
+//     decoding, Modbus reads) is a direct call from the main thread, serialised by the
+//     database's own mutex.
+//
+// Shutdown: SIGTERM or SIGINT ends the main event loop; main then undoes start-up in reverse.
+
+#include "apptexts.h"
 #include "calldevicehandler.h"
 #include "cdatabasehandler.h"
 #include "clogfile.h"
@@ -15,10 +34,51 @@
 #include <QDir>
 #include <QList>
 #include <QMetaType>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+const QString DEFAULT_LOG_FILE = QStringLiteral("history.log");
+
+// Read end and write end of the pipe through which termination signals reach the event loop.
+int signalPipe[2] = {-1, -1};
+
+// Runs wherever the signal lands, in the middle of anything: writing one byte is all it does.
+void terminationSignalHandler(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+// SIGTERM and SIGINT quit the event loop, so that main can shut down in order. A signal during
+// start-up waits in the pipe and quits the loop as soon as it runs. Without a pipe the signals
+// keep their default action.
+void quitOnTerminationSignals(QCoreApplication& app)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        while (::read(signalPipe[0], &byte, 1) > 0) { }
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = terminationSignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 // Registers the value types that cross threads in queued calls.
 void globalVarInit()
 {
@@ -31,31 +91,58 @@ void openLog()
 {
     if (CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_LOG, false).toBool()) {
         const QString fileName
-            = CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_FILE, "history.log")
+            = CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_FILE, DEFAULT_LOG_FILE)
                   .toString();
         CLogFile::getInstance(fileName, QString());
     } else {
-        qDebug().noquote() << "History log disabled in settings";
+        qDebug().noquote() << AppTexts::LOG_DISABLED;
         CLogFile::getInstance(QString(), QString());
     }
 }
 
-QThread* startThreadFor(QObject* object)
+// The database named in the settings, or null when it cannot be opened.
+CDataBaseHandler* openDatabase()
 {
-    auto* thread = new QThread();
-    object->moveToThread(thread);
-    thread->start(QThread::InheritPriority);
-    while (!thread->isRunning())
-        QThread::msleep(30);
-    return thread;
+    const QString fileName
+        = CSettings::readValue(SETT::SETT_SECT_DB + SETT::SETT_DB_FILE, DB::DB_FILENAME).toString();
+    CDataBaseHandler* database = CDataBaseHandler::getInstance();
+    return database->init(fileName) ? database : nullptr;
 }
 
-void openStoredDevices()
+// Calls queued to the object before the thread's event loop runs wait in its queue, so there is
+// no need to wait for the thread to come up.
+void startThreadFor(QObject* object, QThread& thread)
 {
-    const QList<DB::SDeviceRegMapDescription> devices
-        = CDataBaseHandler::getInstance()->getDevices(QString());
+    object->moveToThread(&thread);
+    thread.start(QThread::InheritPriority);
+}
+
+void stopThread(QThread& thread)
+{
+    thread.quit();
+    thread.wait();
+}
+
+CAllDeviceHandler* openRegistry(CDataBaseHandler* database)
+{
+    CAllDeviceHandler* registry = CAllDeviceHandler::getInstance();
+    registry->init(QDir::currentPath() + "/" + COMM::DEVICE_FOLDER, database);
+    return registry;
+}
+
+// Uplinks reach the decoder through the main thread's event queue, never inside the client's
+// own call stack.
+QMetaObject::Connection connectUplinks(CServerHandler* server, CAllDeviceHandler* registry)
+{
+    return QObject::connect(server, &CServerHandler::newPacketReceived, registry,
+        &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
+}
+
+void openStoredDevices(CDataBaseHandler* database, CAllDeviceHandler* registry)
+{
+    const QList<DB::SDeviceRegMapDescription> devices = database->getDevices(QString());
     for (const DB::SDeviceRegMapDescription& device : devices)
-        CAllDeviceHandler::getInstance()->addNewDevice(device);
+        registry->addNewDevice(device);
 }
 } // namespace
 
@@ -64,25 +151,25 @@ int main(int argc, char* argv[])
     // Qt's own Unix event loop costs fewer system calls per Modbus request than the glib one.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
+    quitOnTerminationSignals(app);
     globalVarInit();
     CSettings::getInstance(SETT::SETT_FILENAME);
-    qDebug().noquote() << COMM::TITLE << "has started";
+    qDebug().noquote() << AppTexts::STARTED.arg(COMM::TITLE);
     openLog();
     CServerHandler* server = CServerHandler::getInstance();
-
-    const QString dbFile
-        = CSettings::readValue(SETT::SETT_SECT_DB + SETT::SETT_DB_FILE, DB::DB_FILENAME).toString();
-    CDataBaseHandler* database = CDataBaseHandler::getInstance();
-    if (!database->init(dbFile))
+    CDataBaseHandler* database = openDatabase();
+    if (!database)
         return -1;
-    startThreadFor(database);
-
-    CAllDeviceHandler* registry = CAllDeviceHandler::getInstance();
-    registry->init(QDir::currentPath() + "/" + COMM::DEVICE_FOLDER, database);
-    QObject::connect(server, &CServerHandler::newPacketReceived, registry,
-        &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
+    QThread databaseThread;
+    startThreadFor(database, databaseThread);
+    CAllDeviceHandler* registry = openRegistry(database);
+    const QMetaObject::Connection uplinks = connectUplinks(server, registry);
     QTimer::singleShot(0, server, &CServerHandler::reconnect);
-    openStoredDevices();
+    openStoredDevices(database, registry);
 
-    return app.exec();
+    const int status = app.exec();
+
+    QObject::disconnect(uplinks);
+    stopThread(databaseThread);
+    return status;
 }

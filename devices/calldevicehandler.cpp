@@ -4,6 +4,7 @@
 #include "cdevicehandler.h"
 #include "clogfile.h"
 #include "cpayloaddecoder.h"
+#include "registrytexts.h"
 
 #include <QDebug>
 #include <QDir>
@@ -32,20 +33,18 @@ void CAllDeviceHandler::init(const QString& templateFolder, CDataBaseHandler* da
     this->database = database;
     const QDir folder(templateFolder);
     if (!folder.exists()) {
-        addLog("[CAllDeviceHandler::init] Directory with device signature is not existed",
-            CLogFile::LOG_TYPE_DEFAULT, true);
+        addLog(RegistryTexts::FOLDER_MISSING, CLogFile::LOG_TYPE_DEFAULT, true);
         return;
     }
     const QStringList fileNames
         = folder.entryList(QStringList {TEMPLATE_FILE_PATTERN}, QDir::Files, QDir::Name);
     if (fileNames.isEmpty()) {
-        addLog("[CAllDeviceHandler::init] Directory with device signature is empty",
-            CLogFile::LOG_TYPE_DEFAULT, true);
+        addLog(RegistryTexts::FOLDER_EMPTY, CLogFile::LOG_TYPE_DEFAULT, true);
         return;
     }
     for (const QString& fileName : fileNames)
         loadTemplateFile(folder.path(), fileName);
-    qDebug().noquote() << "Device register templates loaded:" << templates.size();
+    qDebug().noquote() << RegistryTexts::TEMPLATES_LOADED.arg(templates.size());
 }
 
 // Adds one template file; a later file with an already loaded app EUI is skipped.
@@ -54,34 +53,31 @@ void CAllDeviceHandler::loadTemplateFile(const QString& folder, const QString& f
     const QString path = folder + "/" + fileName;
     QFile file(path);
     if (!file.exists()) {
-        addLog(QString("File [%1] is not exist").arg(fileName));
+        addLog(RegistryTexts::FILE_MISSING.arg(fileName));
         return;
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        addLog(QString("File [%1] is not opened").arg(fileName));
+        addLog(RegistryTexts::FILE_NOT_OPENED.arg(fileName));
         return;
     }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError) {
-        addLog(QString("ERROR: [CAllDeviceHandler] Invalid parsing JSON file [%1]: error[%2], "
-                       "row[%3]")
-                   .arg(path, error.errorString())
-                   .arg(error.offset));
+        addLog(RegistryTexts::FILE_NOT_PARSED.arg(path, error.errorString()).arg(error.offset));
         return;
     }
     if (document.isEmpty()) {
-        addLog(QString("File [%1] is not contans JSON document").arg(fileName));
+        addLog(RegistryTexts::FILE_WITHOUT_DOCUMENT.arg(fileName));
         return;
     }
     const REGS::SDeviceTemplate deviceTemplate(document.object());
     if (!deviceTemplate.valid)
         return;
     if (templates.contains(deviceTemplate.appEui)) {
-        addLog(QString("Device [%1] already inited. Skip").arg(deviceTemplate.appEui));
+        addLog(RegistryTexts::TEMPLATE_DUPLICATE.arg(deviceTemplate.appEui));
         return;
     }
-    addLog(QString("Device [%1] inited SUCCESSULLY").arg(deviceTemplate.appEui));
+    addLog(RegistryTexts::TEMPLATE_LOADED.arg(deviceTemplate.appEui));
     templates.insert(deviceTemplate.appEui, deviceTemplate);
 }
 
@@ -98,60 +94,60 @@ QList<REGS::SDeviceTemplateInfo> CAllDeviceHandler::getTemplateInfo() const
     return infos;
 }
 
-bool CAllDeviceHandler::addNewDevice(const DB::SDeviceRegMapDescription& _devInfo)
+bool CAllDeviceHandler::addNewDevice(const DB::SDeviceRegMapDescription& devInfo)
 {
     QMutexLocker locker(&mutex);
-    const quint16 port = static_cast<quint16>(_devInfo.port);
-    CDeviceHandler* listener = listeners.value(port);
-    if (listener) {
-        addLog(
-            QString("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port));
-    } else {
-        listener = new CDeviceHandler(port, [this](quint16 port, int first, int count) {
-            return database->getRegisterWords(port, first, count);
-        });
-        if (!listener->isListening()) {
-            addLog(QString("ERROR: [CAllDeviceHandler::addNewDevice] port [%1] is not opened: %2")
-                       .arg(port)
-                       .arg(listener->errorString()));
-            delete listener;
-            return false;
-        }
-        listeners.insert(port, listener);
-    }
-    listener->appendDevice(_devInfo.devEui);
+    const quint16 port = static_cast<quint16>(devInfo.port);
+    CDeviceHandler* listener = listenerFor(port);
+    // A port held by another program is reported on every device opened on it; the listener
+    // keeps trying it, and the device is registered all the same so its uplinks are stored.
+    const bool listening = listener->isListening();
+    if (!listening)
+        addLog(RegistryTexts::PORT_NOT_OPENED.arg(port).arg(listener->errorString()));
+    listener->appendDevice(devInfo.devEui);
 
     // A device moved to another port must not keep its old port open.
-    const auto previous = devices.constFind(_devInfo.devEui);
+    const auto previous = devices.constFind(devInfo.devEui);
     if (previous != devices.constEnd() && static_cast<quint16>(previous->port) != port)
-        detachFromListener(_devInfo.devEui, static_cast<quint16>(previous->port));
+        detachFromListener(devInfo.devEui, static_cast<quint16>(previous->port));
 
-    devices.insert(_devInfo.devEui, _devInfo);
-    addLog(QString("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
-               .arg(_devInfo.devEui)
-               .arg(port));
-    return true;
+    devices.insert(devInfo.devEui, devInfo);
+    addLog(RegistryTexts::DEVICE_OPENED.arg(devInfo.devEui).arg(port));
+    return listening;
 }
 
-void CAllDeviceHandler::removeDevice(const QString& _devEui)
+// The listener of the port, created (and listening if it can) when the port has none yet.
+// Called with the mutex held.
+CDeviceHandler* CAllDeviceHandler::listenerFor(quint16 port)
+{
+    CDeviceHandler* listener = listeners.value(port);
+    if (listener) {
+        if (listener->isListening())
+            addLog(RegistryTexts::PORT_ALREADY_OPEN.arg(port));
+        return listener;
+    }
+    listener = new CDeviceHandler(port, [this](quint16 port, int first, int count) {
+        return database->getRegisterWords(port, first, count);
+    });
+    listeners.insert(port, listener);
+    return listener;
+}
+
+void CAllDeviceHandler::removeDevice(const QString& devEui)
 {
     QMutexLocker locker(&mutex);
-    const auto device = devices.constFind(_devEui);
+    const auto device = devices.constFind(devEui);
     if (device == devices.constEnd()) {
-        addLog(QString("WARNING: [CAllDeviceHandler::removeDevice] device not found [%1]!")
-                   .arg(_devEui));
+        addLog(RegistryTexts::DEVICE_NOT_FOUND.arg(devEui));
         return;
     }
     const quint16 port = static_cast<quint16>(device->port);
     if (listeners.contains(port))
-        detachFromListener(_devEui, port);
+        detachFromListener(devEui, port);
     else
-        addLog(QString("WARNING: [CAllDeviceHandler::removeDevice] unknown port [%1]!").arg(port));
-    devices.remove(_devEui);
-    qDebug().noquote() << QString("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], "
-                                  "port[%2]")
-                              .arg(_devEui)
-                              .arg(port);
+        addLog(RegistryTexts::UNKNOWN_PORT.arg(port));
+    devices.remove(devEui);
+    qDebug().noquote() << RegistryTexts::DEVICE_CLOSED.arg(devEui).arg(port);
 }
 
 // Takes the device off its port's listener and closes the listener once no device is left.
@@ -164,31 +160,30 @@ void CAllDeviceHandler::detachFromListener(const QString& devEui, quint16 port)
     listener->removeDevice(devEui);
     if (!listener->getDevices().isEmpty())
         return;
-    // Free the port at once when we may touch the listener here, so it can be reopened
-    // straight away; a listener of another thread closes when its deletion runs.
-    if (listener->thread() == QThread::currentThread())
-        listener->close();
+    // In the listener's own thread this frees the port at once, so it can be reopened straight
+    // away; a listener of another thread closes its port in that thread, before its deletion.
+    QMetaObject::invokeMethod(listener, &CDeviceHandler::closePortSlot);
     listener->deleteLater();
     listeners.remove(port);
 }
 
-void CAllDeviceHandler::newPacketReceivedSlot(const API::SApiDeviceData& _devData)
+void CAllDeviceHandler::newPacketReceivedSlot(const API::SApiDeviceData& devData)
 {
     {
         QMutexLocker locker(&mutex);
-        if (!devices.contains(_devData.devEui))
+        if (!devices.contains(devData.devEui))
             return;
     }
-    processDataSlot(_devData);
+    processDataSlot(devData);
 }
 
-void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
+void CAllDeviceHandler::processDataSlot(API::SApiDeviceData devData)
 {
     DB::SDeviceRegMapDescription device;
     REGS::SDeviceTemplate deviceTemplate;
     {
         QMutexLocker locker(&mutex);
-        const auto found = devices.constFind(_devData.devEui);
+        const auto found = devices.constFind(devData.devEui);
         if (found == devices.constEnd())
             return; // removed since the uplink was queued
         device = *found;
@@ -200,10 +195,10 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
               return database->getRegisterParam(devEui, regAddr);
           };
     DB::SDbDeviceRegDataSet dataSet;
-    if (!CPayloadDecoder::decode(_devData, device, deviceTemplate, lookupParam, dataSet))
+    if (!CPayloadDecoder::decode(devData, device, deviceTemplate, lookupParam, dataSet))
         return;
     saveRegisterData(dataSet);
-    emit newDataForDevice(_devData.devEui);
+    emit newDataForDevice(devData.devEui);
 }
 
 // Hands the data set to the database thread and waits until it is stored. A database object
@@ -216,5 +211,5 @@ void CAllDeviceHandler::saveRegisterData(const DB::SDbDeviceRegDataSet& dataSet)
     }
     if (!QMetaObject::invokeMethod(database, "saveRegisterData", Qt::BlockingQueuedConnection,
             Q_ARG(DB::SDbDeviceRegDataSet, dataSet)))
-        addLog("Invalid invokeMethod creation!", CLogFile::LOG_TYPE_CRITICAL);
+        addLog(RegistryTexts::SAVE_NOT_INVOKED, CLogFile::LOG_TYPE_CRITICAL);
 }

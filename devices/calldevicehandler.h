@@ -30,18 +30,23 @@ public:
     QList<REGS::SDeviceTemplateInfo> getTemplateInfo() const;
 
 public slots:
-    // False when the device's port cannot be listened on; the device is then not opened.
-    bool addNewDevice(const DB::SDeviceRegMapDescription& _devInfo);
-    void removeDevice(const QString& _devEui);
-    void newPacketReceivedSlot(const API::SApiDeviceData& _devData);
-    void processDataSlot(API::SApiDeviceData _devData);
+    // Opens the device: it is registered and its uplinks are decoded whatever this returns.
+    // False when its port does not listen yet because another program holds it; the listener
+    // then retries every CDeviceHandler::LISTEN_RETRY_MS until the port listens or the device
+    // is removed. True when the port listens.
+    bool addNewDevice(const DB::SDeviceRegMapDescription& devInfo);
+    // Closes the device; its port closes with the last device on it.
+    void removeDevice(const QString& devEui);
+    void newPacketReceivedSlot(const API::SApiDeviceData& devData);
+    void processDataSlot(API::SApiDeviceData devData);
 
 signals:
-    void newDataForDevice(const QString& _devEui);
+    void newDataForDevice(const QString& devEui);
 
 private:
     CAllDeviceHandler();
     void loadTemplateFile(const QString& folder, const QString& fileName);
+    CDeviceHandler* listenerFor(quint16 port);
     void detachFromListener(const QString& devEui, quint16 port);
     void saveRegisterData(const DB::SDbDeviceRegDataSet& dataSet);
 

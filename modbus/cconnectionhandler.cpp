@@ -1,6 +1,7 @@
 #include "cconnectionhandler.h"
 
 #include "clogfile.h"
+#include "modbustexts.h"
 
 #include <QHostAddress>
 
@@ -35,25 +36,25 @@ void CConnectionHandler::readyReadSlot()
     for (;;) {
         const CModbusProtocol::SFrame frame = CModbusProtocol::peekFrame(buffer, consumed);
         if (frame.status == CModbusProtocol::FRAME_INCOMPLETE_HEADER) {
-            addLog("[CConnectionHandler] Incomplete packet [1]. Wait for continue...");
+            addLog(ModbusTexts::INCOMPLETE_HEADER);
             break;
         }
         if (frame.status == CModbusProtocol::FRAME_INCOMPLETE_BODY) {
-            addLog("[CConnectionHandler] Incomplete packet [2]. Wait for continue...");
+            addLog(ModbusTexts::INCOMPLETE_BODY);
             break;
         }
         if (frame.status == CModbusProtocol::FRAME_TOO_LONG) {
-            dropConnection(QString("frame length %1").arg(frame.mbap.length));
+            dropConnection(ModbusTexts::DROPPED_FRAME_LENGTH.arg(frame.mbap.length));
             return;
         }
         consumed += frame.size;
         if (frame.status == CModbusProtocol::FRAME_TOO_SHORT) {
-            addLog("[CConnectionHandler] Incomplete packet [3]. Clear buffer...");
+            addLog(ModbusTexts::FRAME_TOO_SHORT);
             continue;
         }
         write(answerRequest(frame.mbap, frame.header));
         if (peerStopsReading()) {
-            dropConnection(QString("%1 unsent bytes").arg(bytesToWrite()));
+            dropConnection(ModbusTexts::DROPPED_UNSENT_BYTES.arg(bytesToWrite()));
             return;
         }
         if (consumed == buffer.size())
@@ -100,10 +101,7 @@ QByteArray CConnectionHandler::answerRequest(
 
 void CConnectionHandler::dropConnection(const QString& reason)
 {
-    addLog(QString("WARNING: [CConnectionHandler] Connection from %1 on port [%2] dropped: %3")
-               .arg(peerAddress().toString())
-               .arg(port)
-               .arg(reason));
+    addLog(ModbusTexts::CONNECTION_DROPPED.arg(peerAddress().toString()).arg(port).arg(reason));
     buffer.clear();
     abort();
     deleteLater();

@@ -1,14 +1,21 @@
 #include "cdevicehandler.h"
 
 #include "cconnectionhandler.h"
+#include "clogfile.h"
+#include "modbuslogging.h"
+#include "modbustexts.h"
 
 #include <QDebug>
 #include <unistd.h>
 
 CDeviceHandler::CDeviceHandler(quint16 port, const RegisterReader& readRegisters)
-    : QTcpServer(nullptr), port(port), readRegisters(readRegisters)
+    : QTcpServer(nullptr), port(port), readRegisters(readRegisters), retryTimer(this)
 {
-    listen(QHostAddress::Any, port);
+    retryTimer.setInterval(LISTEN_RETRY_MS);
+    connect(&retryTimer, &QTimer::timeout, this, &CDeviceHandler::listenSlot);
+    // The devices of a port held by another program are served as soon as it lets go.
+    if (!listen(QHostAddress::Any, port))
+        retryTimer.start();
 }
 
 const QStringList& CDeviceHandler::getDevices() const
@@ -19,8 +26,7 @@ const QStringList& CDeviceHandler::getDevices() const
 void CDeviceHandler::appendDevice(const QString& devEui)
 {
     if (devices.contains(devEui)) {
-        qDebug().noquote()
-            << QString("[CDeviceHandler::appendDevice] Device [%1] already exist!").arg(devEui);
+        qDebug().noquote() << ModbusTexts::DEVICE_ALREADY_EXISTS.arg(devEui);
         return;
     }
     devices.append(devEui);
@@ -31,6 +37,20 @@ void CDeviceHandler::removeDevice(const QString& devEui)
     devices.removeAll(devEui);
 }
 
+void CDeviceHandler::closePortSlot()
+{
+    retryTimer.stop();
+    close();
+}
+
+void CDeviceHandler::listenSlot()
+{
+    if (!listen(QHostAddress::Any, port))
+        return;
+    retryTimer.stop();
+    addLog(ModbusTexts::PORT_OPENED_LATE.arg(port));
+}
+
 // Connections are children of the listener, so closing a port also closes its connections.
 void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 {
@@ -38,6 +58,8 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
         return;
     auto* connection = new CConnectionHandler(port, readRegisters, this);
     if (!connection->setSocketDescriptor(socketDescriptor)) {
+        qCWarning(lcModbus) << "port" << port
+                            << "cannot take an accepted connection:" << connection->errorString();
         delete connection;
         ::close(static_cast<int>(socketDescriptor)); // nobody else owns the accepted socket
         return;

@@ -4,13 +4,19 @@
 
 #include <QStringList>
 #include <QTcpServer>
+#include <QTimer>
 
 // The Modbus TCP listener of one port, shared by every device configured on that port.
 class CDeviceHandler : public QTcpServer
 {
     Q_OBJECT
 public:
-    // Starts listening on every interface at once; isListening() tells whether the port was bound.
+    // Pause between attempts to bind a port that another program holds.
+    static const int LISTEN_RETRY_MS = 10000;
+
+    // Starts listening on every interface at once; isListening() tells whether the port was
+    // bound. A port that could not be bound is tried again every LISTEN_RETRY_MS until it
+    // listens or closePortSlot() is called.
     CDeviceHandler(quint16 port, const RegisterReader& readRegisters);
 
     // Device EUIs served on this port; bookkeeping for the registry, never used for answers.
@@ -19,12 +25,19 @@ public:
 public slots:
     void appendDevice(const QString& devEui);
     void removeDevice(const QString& devEui);
+    // Stops listening and retrying, so the port is free at once; the accepted connections
+    // close when the listener is deleted.
+    void closePortSlot();
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
+
+private slots:
+    void listenSlot();
 
 private:
     quint16 port;
     RegisterReader readRegisters;
     QStringList devices;
+    QTimer retryTimer;
 };

@@ -4,10 +4,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-TarvexProcess::TarvexProcess(const QString& workingDirectory) : m_workingDirectory(workingDirectory)
+#include <csignal>
+
+TarvexProcess::TarvexProcess(const QString& workingDirectory) : workingDirectory(workingDirectory)
 {
-    m_process.setWorkingDirectory(workingDirectory);
-    m_process.setProgram(QString::fromLocal8Bit(qgetenv("TARVEX_BINARY")));
+    tarvex.setWorkingDirectory(workingDirectory);
+    tarvex.setProgram(QString::fromLocal8Bit(qgetenv("TARVEX_BINARY")));
 }
 
 TarvexProcess::~TarvexProcess()
@@ -17,22 +19,22 @@ TarvexProcess::~TarvexProcess()
 
 void TarvexProcess::writeSettings(const QString& iniText)
 {
-    QFile file(QDir(m_workingDirectory).filePath("settings.conf"));
+    QFile file(QDir(workingDirectory).filePath("settings.conf"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(iniText.toUtf8());
 }
 
 bool TarvexProcess::start()
 {
-    m_standardError.clear();
-    m_process.start();
-    return m_process.waitForStarted(5000);
+    standardErrorText.clear();
+    tarvex.start();
+    return tarvex.waitForStarted(5000);
 }
 
 QString TarvexProcess::standardError()
 {
-    m_standardError += QString::fromUtf8(m_process.readAllStandardError());
-    return m_standardError;
+    standardErrorText += QString::fromUtf8(tarvex.readAllStandardError());
+    return standardErrorText;
 }
 
 bool TarvexProcess::waitForStandardError(const QString& text, int timeoutMs)
@@ -40,20 +42,25 @@ bool TarvexProcess::waitForStandardError(const QString& text, int timeoutMs)
     QElapsedTimer timer;
     timer.start();
     while (!standardError().contains(text)) {
-        if (timer.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning)
+        if (timer.elapsed() > timeoutMs || tarvex.state() == QProcess::NotRunning)
             return standardError().contains(text);
-        m_process.waitForReadyRead(100);
+        tarvex.waitForReadyRead(100);
     }
     return true;
 }
 
+void TarvexProcess::sendSignal(int signalNumber)
+{
+    ::kill(static_cast<pid_t>(tarvex.processId()), signalNumber);
+}
+
 void TarvexProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    if (tarvex.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+    tarvex.terminate();
+    if (!tarvex.waitForFinished(5000)) {
+        tarvex.kill();
+        tarvex.waitForFinished(5000);
     }
 }

@@ -14,11 +14,13 @@ public:
     bool start();
     bool waitForStandardError(const QString& text, int timeoutMs = 10000);
     QString standardError();
+    // Sends a signal, as an operator's kill does.
+    void sendSignal(int signalNumber);
     void stop();
-    QProcess& process() { return m_process; }
+    QProcess& process() { return tarvex; }
 
 private:
-    QString m_workingDirectory;
-    QProcess m_process;
-    QString m_standardError;
+    QString workingDirectory;
+    QProcess tarvex;
+    QString standardErrorText;
 };

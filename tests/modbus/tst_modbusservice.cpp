@@ -53,7 +53,8 @@ private slots:
     void read();
     void answers_data();
     void answers();
-    void misbehavingPeers();
+    void peerLeavingMidFrameIsForgotten();
+    void oversizedLengthFieldDropsTheConnection();
     void stalledReaderDoesNotStallOthers();
     void burstOfRequestsIsAnswered();
 
@@ -160,31 +161,34 @@ void tst_ModbusService::answers()
         QByteArray("0fff00000005010302beef"));
 }
 
-void tst_ModbusService::misbehavingPeers()
+void tst_ModbusService::peerLeavingMidFrameIsForgotten()
 {
-    // One leaves mid-frame; one sends a length field beyond any frame, which must not make the
-    // connection wait to buffer its body.
-    std::unique_ptr<QTcpSocket> leaving = connectTo(port), garbage = connectTo(port);
-    QVERIFY(leaving && garbage);
-    QTRY_COMPARE_WITH_TIMEOUT(listener->findChildren<CConnectionHandler*>().size(), 2, WAIT_MS);
+    std::unique_ptr<QTcpSocket> leaving = connectTo(port);
+    QVERIFY(leaving);
+    QTRY_VERIFY_WITH_TIMEOUT(listener->findChildren<CConnectionHandler*>().size() > 0, WAIT_MS);
     leaving->write(readRequest(1, 1, 3, 0, 2).left(8));
     leaving->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(listener->findChildren<CConnectionHandler*>().size(), 0, WAIT_MS);
+}
+
+void tst_ModbusService::oversizedLengthFieldDropsTheConnection()
+{
+    // A length field beyond any frame must not make the connection wait to buffer its body.
+    std::unique_ptr<QTcpSocket> garbage = connectTo(port);
+    QVERIFY(garbage);
     garbage->write(QByteArray::fromHex("0001000000ff") + QByteArray(100, 'x'));
     QTRY_COMPARE_WITH_TIMEOUT(garbage->state(), QAbstractSocket::UnconnectedState, WAIT_MS);
-    QTRY_COMPARE_WITH_TIMEOUT(listener->findChildren<CConnectionHandler*>().size(), 0, WAIT_MS);
-    QCOMPARE(logged("dropped: frame length 255"), 1);
-
-    std::unique_ptr<QTcpSocket> next = connectTo(port);
-    QVERIFY(next);
-    QCOMPARE(exchange(*next, readRequest(1, 1, 3, 0, 1), 11).toHex(),
-        QByteArray("0001000000050103021234"));
+    // The peer's address reads as IPv4 or IPv4-mapped IPv6, as the system reports it.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        logged(QString("on port [%1] dropped: frame length 255").arg(port)), 1, WAIT_MS);
 }
 
 void tst_ModbusService::stalledReaderDoesNotStallOthers()
 {
     std::unique_ptr<QTcpSocket> stalled = connectTo(port);
+    QVERIFY(stalled);
     std::unique_ptr<QTcpSocket> other = connectTo(port);
-    QVERIFY(stalled && other);
+    QVERIFY(other);
     stalled->setReadBufferSize(1); // stops reading: answers pile up on the server's side
     QByteArray flood;
     for (int i = 0; i < 40000; ++i)

@@ -1,21 +1,49 @@
 #include "modbustestfixture.h"
 
 #include "calldevicehandler.h"
+#include "cconsolecatcher.h"
+#include "cdevicehandler.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 
 using namespace ModbusTest;
 
+namespace {
+// A port held at start-up is tried again every 10 s.
+const int PORT_RETRY_WAIT_MS = CDeviceHandler::LISTEN_RETRY_MS + WAIT_MS;
+
+// An uplink of the type every test template would know, had the registry any templates.
+API::SApiDeviceData uplink(const QString& devEui)
+{
+    API::SApiDeviceData devData;
+    devData.devEui = devEui;
+    devData.data = QByteArray::fromHex("0102");
+    devData.valid = true;
+    return devData;
+}
+} // namespace
+
 // The registry started in a working directory without a device folder: devices and their ports.
+// Every test uses device EUIs and ports of its own and removes its devices again.
 class tst_RegistryDevices : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void devicesShareOnePort();
-    void sameAndUnknownDevice();
-    void portInUse();
+    void missingFolderLeavesNoTemplates();
+    void devicesOnOnePortShareItsListener();
+    void removingOneDeviceKeepsTheSharedPortOpen();
+    void removingTheLastDeviceClosesThePortAndItsConnections();
+    void closedPortCanBeOpenedAgainAtOnce();
+    void deviceAddedTwiceOnOnePortIsKeptOnce();
+    void deviceAddedOnAnotherPortMovesThere();
+    void removingAnUnknownDeviceOnlyWarns_data();
+    void removingAnUnknownDeviceOnlyWarns();
+    void deviceOnTakenPortIsReported();
+    void deviceOnTakenPortStaysRegistered();
+    void takenPortListensOnceFreed();
+    void removingTheDeviceStopsRetryingItsPort();
 
 private:
     QTemporaryDir dir;
@@ -29,72 +57,168 @@ void tst_RegistryDevices::initTestCase()
     QVERIFY(CDataBaseHandler::getInstance()->init(dir.filePath("server.db")));
     registry = CAllDeviceHandler::getInstance();
     registry->init(dir.filePath("deviceFolder"), CDataBaseHandler::getInstance());
-    QVERIFY(registry->getDeviceTemplates().isEmpty() && registry->getTemplateInfo().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(logged("Directory with device signature is not existed"), 1, WAIT_MS);
 }
 
-void tst_RegistryDevices::devicesShareOnePort()
+void tst_RegistryDevices::missingFolderLeavesNoTemplates()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(
+        logged("[CAllDeviceHandler::init] Directory with device signature is not existed"), 1,
+        WAIT_MS);
+    QCOMPARE(registry->getDeviceTemplates().size(), 0);
+    QCOMPARE(registry->getTemplateInfo().size(), 0);
+}
+
+void tst_RegistryDevices::devicesOnOnePortShareItsListener()
 {
     const quint16 port = freePort();
-    QVERIFY(registry->addNewDevice(device("AA00000000000001", port)));
-    QVERIFY(registry->addNewDevice(device("AA00000000000002", port)));
-    const QString shared
-        = QString("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port);
-    QTRY_COMPARE_WITH_TIMEOUT(logged(shared), 1, WAIT_MS);
+    QVERIFY(registry->addNewDevice(device("A100000000000001", port)));
+    QVERIFY(registry->addNewDevice(device("A100000000000002", port)));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        logged(
+            QString("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port)),
+        1, WAIT_MS);
+    registry->removeDevice("A100000000000001");
+    registry->removeDevice("A100000000000002");
+}
+
+void tst_RegistryDevices::removingOneDeviceKeepsTheSharedPortOpen()
+{
+    const quint16 port = freePort();
+    registry->addNewDevice(device("A200000000000001", port));
+    registry->addNewDevice(device("A200000000000002", port));
     std::unique_ptr<QTcpSocket> master = connectTo(port);
     QVERIFY(master);
 
-    registry->removeDevice("AA00000000000001");
+    registry->removeDevice("A200000000000001");
     QVERIFY(connectTo(port));
     QCOMPARE(master->state(), QAbstractSocket::ConnectedState);
-    // The last device closes the port and the connections on it.
-    registry->removeDevice("AA00000000000002");
+    registry->removeDevice("A200000000000002");
+}
+
+void tst_RegistryDevices::removingTheLastDeviceClosesThePortAndItsConnections()
+{
+    const quint16 port = freePort();
+    registry->addNewDevice(device("A300000000000001", port));
+    std::unique_ptr<QTcpSocket> master = connectTo(port);
+    QVERIFY(master);
+
+    registry->removeDevice("A300000000000001");
     QVERIFY(!connectTo(port));
     QTRY_COMPARE_WITH_TIMEOUT(master->state(), QAbstractSocket::UnconnectedState, WAIT_MS);
-
-    // The port can be opened again straight away.
-    QVERIFY(registry->addNewDevice(device("AA00000000000003", port)));
-    QVERIFY(connectTo(port));
-    registry->removeDevice("AA00000000000003");
 }
 
-void tst_RegistryDevices::sameAndUnknownDevice()
+void tst_RegistryDevices::closedPortCanBeOpenedAgainAtOnce()
 {
-    // Added twice on one port, the device is kept once; added on another port, it moves there.
-    const quint16 oldPort = freePort();
-    QVERIFY(registry->addNewDevice(device("BB00000000000001", oldPort)));
-    QVERIFY(registry->addNewDevice(device("BB00000000000001", oldPort)));
-    const quint16 newPort = freePort(); // the old port is taken: this one differs
-    QVERIFY(registry->addNewDevice(device("BB00000000000001", newPort)));
-    QVERIFY(!connectTo(oldPort));
-    // Removing an unknown EUI (they are not case-folded) leaves the device in place.
-    registry->removeDevice("bb00000000000001");
-    QTRY_COMPARE_WITH_TIMEOUT(
-        logged("WARNING: [CAllDeviceHandler::removeDevice] device not found [bb00000000000001]!"),
-        1, WAIT_MS);
-    QVERIFY(connectTo(newPort));
-    registry->removeDevice("BB00000000000001");
-    QVERIFY(!connectTo(newPort));
+    const quint16 port = freePort();
+    registry->addNewDevice(device("A400000000000001", port));
+    registry->removeDevice("A400000000000001");
+
+    QVERIFY(registry->addNewDevice(device("A400000000000002", port)));
+    QVERIFY(connectTo(port));
+    registry->removeDevice("A400000000000002");
 }
 
-void tst_RegistryDevices::portInUse()
+void tst_RegistryDevices::deviceAddedTwiceOnOnePortIsKeptOnce()
+{
+    const quint16 port = freePort();
+    CConsoleCatcher console;
+    registry->addNewDevice(device("A500000000000001", port));
+    registry->addNewDevice(device("A500000000000001", port));
+    QCOMPARE(
+        console.count("[CDeviceHandler::appendDevice] Device [A500000000000001] already exist!"),
+        1);
+    // Kept once, so one removal closes the port.
+    registry->removeDevice("A500000000000001");
+    QVERIFY(!connectTo(port));
+}
+
+void tst_RegistryDevices::deviceAddedOnAnotherPortMovesThere()
+{
+    const quint16 oldPort = freePort();
+    registry->addNewDevice(device("A600000000000001", oldPort));
+    const quint16 newPort = freePort(); // the old port is taken: this one differs
+    QVERIFY(registry->addNewDevice(device("A600000000000001", newPort)));
+    QVERIFY(!connectTo(oldPort));
+    QVERIFY(connectTo(newPort));
+    registry->removeDevice("A600000000000001");
+}
+
+void tst_RegistryDevices::removingAnUnknownDeviceOnlyWarns_data()
+{
+    QTest::addColumn<QString>("removedEui");
+
+    QTest::newRow("never added") << "A7000000000000FF";
+    QTest::newRow("added one in other letter case") << "a700000000000001";
+}
+
+void tst_RegistryDevices::removingAnUnknownDeviceOnlyWarns()
+{
+    QFETCH(QString, removedEui);
+
+    const quint16 port = freePort();
+    registry->addNewDevice(device("A700000000000001", port));
+    const QString warning
+        = QString("WARNING: [CAllDeviceHandler::removeDevice] device not found [%1]!")
+              .arg(removedEui);
+    const int warnings = logged(warning);
+    registry->removeDevice(removedEui);
+    QTRY_COMPARE_WITH_TIMEOUT(logged(warning), warnings + 1, WAIT_MS);
+    QVERIFY(connectTo(port));
+    registry->removeDevice("A700000000000001");
+}
+
+void tst_RegistryDevices::deviceOnTakenPortIsReported()
 {
     QTcpServer occupant;
-    QVERIFY(occupant.listen(QHostAddress::Any, 0));
+    QVERIFY(occupant.listen(QHostAddress::Any));
     const quint16 port = occupant.serverPort();
-    QVERIFY(!registry->addNewDevice(device("EE00000000000001", port)));
-    const QString refused = QString("ERROR: [CAllDeviceHandler::addNewDevice] port [%1] is not "
-                                    "opened: The bound address is already in use")
-                                .arg(port);
-    QTRY_COMPARE_WITH_TIMEOUT(logged(refused), 1, WAIT_MS);
+    QVERIFY(!registry->addNewDevice(device("B100000000000001", port)));
+    QTRY_COMPARE_WITH_TIMEOUT(logged(QString("ERROR: [CAllDeviceHandler::addNewDevice] port [%1] "
+                                             "is not opened: The bound address is already in use")
+                                         .arg(port)),
+        1, WAIT_MS);
+    registry->removeDevice("B100000000000001");
+}
 
-    // The refused device was not kept; once the port is free it can be added.
-    registry->removeDevice("EE00000000000001");
-    QTRY_COMPARE_WITH_TIMEOUT(logged("device not found [EE00000000000001]"), 1, WAIT_MS);
+void tst_RegistryDevices::deviceOnTakenPortStaysRegistered()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::Any));
+    registry->addNewDevice(device("B200000000000001", occupant.serverPort()));
+    // Without templates a registered device's uplink is reported as of unknown type.
+    const int unknown = logged("Unknown packet type [01]");
+    registry->newPacketReceivedSlot(uplink("B200000000000001"));
+    QTRY_COMPARE_WITH_TIMEOUT(logged("Unknown packet type [01]"), unknown + 1, WAIT_MS);
+    registry->removeDevice("B200000000000001");
+}
+
+void tst_RegistryDevices::takenPortListensOnceFreed()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::Any));
+    const quint16 port = occupant.serverPort();
+    registry->addNewDevice(device("B300000000000001", port));
+
     occupant.close();
-    QVERIFY(registry->addNewDevice(device("EE00000000000001", port)));
-    QVERIFY(connectTo(port));
-    registry->removeDevice("EE00000000000001");
+    QTRY_VERIFY_WITH_TIMEOUT(connectTo(port), PORT_RETRY_WAIT_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        logged(QString("INFO: [CDeviceHandler::listenSlot] port [%1] is opened").arg(port)), 1,
+        WAIT_MS);
+    registry->removeDevice("B300000000000001");
+}
+
+void tst_RegistryDevices::removingTheDeviceStopsRetryingItsPort()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::Any));
+    const quint16 port = occupant.serverPort();
+    registry->addNewDevice(device("B400000000000001", port));
+    registry->removeDevice("B400000000000001");
+    occupant.close();
+
+    // Nothing to wait for: the port must stay closed past the time a retry would open it.
+    QTest::qWait(PORT_RETRY_WAIT_MS);
+    QVERIFY(!connectTo(port));
 }
 
 QTEST_GUILESS_MAIN(tst_RegistryDevices)

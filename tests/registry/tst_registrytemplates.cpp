@@ -1,6 +1,7 @@
 #include "modbustestfixture.h"
 
 #include "calldevicehandler.h"
+#include "cconsolecatcher.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,12 @@ QByteArray templateJson(const QString& appEui, const QString& devType)
         .arg(appEui, devType)
         .toUtf8();
 }
+
+struct STemplateFile
+{
+    QString name;
+    QByteArray content;
+};
 } // namespace
 
 // The registry started with a device folder holding good, duplicate, broken and ignored files.
@@ -26,51 +33,100 @@ class tst_RegistryTemplates : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void loading();
+    void cleanupTestCase();
+    void filesLoaded_data();
+    void filesLoaded();
+    void firstFileByNameWinsADuplicateAppEui();
+    void syntaxErrorNamesFileAndOffset();
+    void templateInfoIsInAppEuiOrder();
+    void loadedCountOnConsole();
 
 private:
     QTemporaryDir dir;
     CAllDeviceHandler* registry = nullptr;
+    std::unique_ptr<CConsoleCatcher> console;
 };
 
 void tst_RegistryTemplates::initTestCase()
 {
-    QVERIFY(QDir::setCurrent(dir.path()) && QDir().mkpath("deviceFolder"));
-    const QList<QPair<QString, QByteArray>> files
-        = {{"a_first.json", templateJson("a1b2c3d4e5f60708", "First")},
-            {"b_duplicate.json", templateJson("A1B2C3D4E5F60708", "Second")},
-            {"c_broken.json",
-                "{\n    \"app_eui\": \"0000000000000002\",\n    \"dev_type\" \"Broken\"\n}"},
-            {"d_upper.JSON", templateJson("0000000000000003", "Upper")}, {"e_array.json", "[1, 2]"},
-            {".hidden.json", templateJson("0000000000000004", "Hidden")},
-            {"notes.txt", templateJson("0000000000000005", "Text")}};
-    for (const auto& file : files) {
-        QFile out("deviceFolder/" + file.first);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file.second) == file.second.size());
+    QVERIFY(QDir::setCurrent(dir.path()));
+    QVERIFY(QDir().mkpath("deviceFolder"));
+    const QList<STemplateFile> files = {
+        {"a_first.json", templateJson("a1b2c3d4e5f60708", "First")},
+        {"b_duplicate.json", templateJson("A1B2C3D4E5F60708", "Second")},
+        {"c_broken.json",
+            "{\n    \"app_eui\": \"0000000000000002\",\n    \"dev_type\" \"Broken\"\n}"},
+        {"d_upper.JSON", templateJson("0000000000000003", "Upper")},
+        {"e_array.json", "[1, 2]"},
+        {".hidden.json", templateJson("0000000000000004", "Hidden")},
+        {"notes.txt", templateJson("0000000000000005", "Text")},
+    };
+    for (const STemplateFile& file : files) {
+        QFile out("deviceFolder/" + file.name);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QCOMPARE(out.write(file.content), qint64(file.content.size()));
     }
     logged(QString()); // starts listening to the history log
+    console = std::make_unique<CConsoleCatcher>();
     QVERIFY(CDataBaseHandler::getInstance()->init(dir.filePath("server.db")));
     registry = CAllDeviceHandler::getInstance();
     registry->init(dir.filePath("deviceFolder"), CDataBaseHandler::getInstance());
 }
 
-void tst_RegistryTemplates::loading()
+void tst_RegistryTemplates::cleanupTestCase()
 {
-    // The first file by name wins a duplicate app_eui; EUIs are kept upper case.
-    const QMap<QString, REGS::SDeviceTemplate> templates = registry->getDeviceTemplates();
-    QCOMPARE(templates.keys(), QStringList({"0000000000000003", "A1B2C3D4E5F60708"}));
-    QCOMPARE(templates.value("A1B2C3D4E5F60708").devType, QString("First"));
-    const QList<REGS::SDeviceTemplateInfo> infos = registry->getTemplateInfo();
-    QCOMPARE(infos.size(), 2);
-    QCOMPARE(infos.at(0).appEui + infos.at(0).devType, QString("0000000000000003Upper"));
+    console.reset();
+}
 
-    QTRY_COMPARE_WITH_TIMEOUT(logged("Device [A1B2C3D4E5F60708] already inited. Skip"), 1, WAIT_MS);
-    QCOMPARE(logged("Device [A1B2C3D4E5F60708] inited SUCCESSULLY"), 1);
-    QCOMPARE(logged(QString("ERROR: [CAllDeviceHandler] Invalid parsing JSON file [%1]: "
-                            "error[missing name separator], row[53]")
-                        .arg(dir.filePath("deviceFolder/c_broken.json"))),
-        1);
-    QCOMPARE(logged("0000000000000004") + logged("0000000000000005"), 0);
+void tst_RegistryTemplates::filesLoaded_data()
+{
+    QTest::addColumn<QString>("appEui");
+    QTest::addColumn<bool>("loaded");
+
+    QTest::newRow("lower-case app_eui, kept upper case") << "A1B2C3D4E5F60708" << true;
+    QTest::newRow("upper-case extension") << "0000000000000003" << true;
+    QTest::newRow("JSON syntax error") << "0000000000000002" << false;
+    QTest::newRow("hidden file") << "0000000000000004" << false;
+    QTest::newRow("not a .json file") << "0000000000000005" << false;
+}
+
+void tst_RegistryTemplates::filesLoaded()
+{
+    QFETCH(QString, appEui);
+    QFETCH(bool, loaded);
+
+    QCOMPARE(registry->getDeviceTemplates().contains(appEui), loaded);
+}
+
+void tst_RegistryTemplates::firstFileByNameWinsADuplicateAppEui()
+{
+    QCOMPARE(registry->getDeviceTemplates().value("A1B2C3D4E5F60708").devType, QString("First"));
+    QTRY_COMPARE_WITH_TIMEOUT(logged("Device [A1B2C3D4E5F60708] inited SUCCESSULLY"), 1, WAIT_MS);
+    QCOMPARE(logged("Device [A1B2C3D4E5F60708] already inited. Skip"), 1);
+}
+
+void tst_RegistryTemplates::syntaxErrorNamesFileAndOffset()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(logged(QString("ERROR: [CAllDeviceHandler] Invalid parsing JSON "
+                                             "file [%1]: error[missing name separator], row[53]")
+                                         .arg(dir.filePath("deviceFolder/c_broken.json"))),
+        1, WAIT_MS);
+}
+
+void tst_RegistryTemplates::templateInfoIsInAppEuiOrder()
+{
+    QStringList appEuis, devTypes;
+    for (const REGS::SDeviceTemplateInfo& info : registry->getTemplateInfo()) {
+        appEuis << info.appEui;
+        devTypes << info.devType;
+    }
+    QCOMPARE(appEuis, QStringList({"0000000000000003", "A1B2C3D4E5F60708"}));
+    QCOMPARE(devTypes, QStringList({"Upper", "First"}));
+}
+
+void tst_RegistryTemplates::loadedCountOnConsole()
+{
+    QCOMPARE(console->count("Device register templates loaded: 2"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_RegistryTemplates)

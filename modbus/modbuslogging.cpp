@@ -1,0 +1,3 @@
+#include "modbuslogging.h"
+
+Q_LOGGING_CATEGORY(lcModbus, "tarvex.modbus")

@@ -1,0 +1,68 @@
+#include "cfakenetworkserver.h"
+#include "freeport.h"
+#include "sensorfixture.h"
+#include "tarvexprocess.h"
+
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace SensorFixture;
+
+namespace {
+const int WAIT_MS = 10000;
+const int UPLINK_INTERVAL_MS = 2;
+// How long the service may take to stop once told to.
+const int STOP_MS = 2000;
+} // namespace
+
+// The service stopped by a signal while uplinks keep arriving and being stored.
+class TestShutdown : public QObject
+{
+    Q_OBJECT
+private slots:
+    void stopsInOrderDuringUplinks_data();
+    void stopsInOrderDuringUplinks();
+};
+
+void TestShutdown::stopsInOrderDuringUplinks_data()
+{
+    QTest::addColumn<int>("signalNumber");
+
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestShutdown::stopsInOrderDuringUplinks()
+{
+    QFETCH(int, signalNumber);
+
+    QTemporaryDir dir;
+    const quint16 modbusPort = freePort();
+    QVERIFY(prepare(dir.path(), modbusPort));
+    CFakeNetworkServer networkServer;
+    QVERIFY(networkServer.listen());
+    TarvexProcess tarvex(dir.path());
+    tarvex.writeSettings(QString("[server]\naddress=%1\nlogin=gateway\npassword=secret\n")
+                             .arg(networkServer.url().toString()));
+    QVERIFY(tarvex.start());
+    QTRY_COMPARE_WITH_TIMEOUT(networkServer.received("auth_req").size(), 1, WAIT_MS);
+
+    quint16 battery = 1;
+    QTimer uplinks;
+    connect(&uplinks, &QTimer::timeout, [&] { networkServer.pushRx(uplink(battery++)); });
+    uplinks.start(UPLINK_INTERVAL_MS);
+    QTRY_VERIFY_WITH_TIMEOUT(!storedFullValue(dir.filePath("server.db"), 6).isEmpty(), WAIT_MS);
+
+    tarvex.sendSignal(signalNumber);
+    QTRY_COMPARE_WITH_TIMEOUT(tarvex.process().state(), QProcess::NotRunning, STOP_MS);
+    uplinks.stop();
+    QCOMPARE(tarvex.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tarvex.process().exitCode(), 0);
+    QCOMPARE(integrityCheck(dir.filePath("server.db")), QString("ok"));
+}
+
+QTEST_GUILESS_MAIN(TestShutdown)
+#include "tst_shutdown.moc"
