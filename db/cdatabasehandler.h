@@ -1,7 +1,9 @@
 #pragma once
 
-#include "cregistermirror.h"
+#include "cdbconnections.h"
+#include "cmirrorkeeper.h"
 #include "dbrecords.h"
+#include "regvaluetostring.h"
 
 #include <QMap>
 #include <QMutex>
@@ -45,17 +47,11 @@ public slots:
 private:
     CDataBaseHandler() = default;
 
-    QSqlDatabase connection();
     bool failInit(const QString& message);
-    bool loadMirror(QSqlDatabase& db);
-    QSet<quint16> registersUsing(QSqlDatabase& db, int port);
+    QSet<quint16> registersUsing(int port);
     bool dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id);
 
     QMutex mutex;
-    QString fileName;
-    bool opened = false; // init opened the file; other threads may open connections
-    bool mirrorLoaded = false; // the mirror holds the file's rows
-    CRegisterMirror mirror;
+    CDbConnections connections;
+    CMirrorKeeper registers; // the register image, scaling lookup and usage sets
 };
-
-QString regValueToString(const QString& dataType, const QVariant& value, int bitSize);

@@ -1,30 +1,17 @@
 #include "cregistermirror.h"
 
+#include "registerspan.h"
+
 #include <algorithm>
-#include <cmath>
-
-namespace {
-// Number of 16-bit registers a value of bitSize bits covers.
-int registerSpan(int bitSize)
-{
-    return static_cast<int>(std::ceil(bitSize * 0.0625));
-}
-
-// Registers a row writes into the image: a value of up to 16 bits always writes one.
-int imageSpan(int bitSize)
-{
-    return bitSize <= 16 ? 1 : registerSpan(bitSize);
-}
-} // namespace
 
 void CRegisterMirror::clear()
 {
     rows.clear();
     rowsByPort.clear();
+    unaddressedByPort.clear();
     rowsByDeviceAddr.clear();
     idsByEui.clear();
     imagesByPort.clear();
-    rowWithoutAddress = false;
 }
 
 void CRegisterMirror::addDevice(const QString& devEui, int id)
@@ -35,18 +22,21 @@ void CRegisterMirror::addDevice(const QString& devEui, int id)
     ids.insert(std::lower_bound(ids.begin(), ids.end(), id), id);
 }
 
-void CRegisterMirror::addRow(const SRow& row)
+bool CRegisterMirror::addRow(const SRow& row)
 {
-    if (!row.hasRegAddr) {
-        rowWithoutAddress = true;
-        return;
-    }
     rows.insert(row.rowId, row);
-    if (row.hasPort) {
+    const bool sound = isSoundRowSize(row.bitSize);
+    if (!row.hasRegAddr) {
+        if (row.hasPort && sound)
+            insertSorted(unaddressedByPort[row.port], row.rowId);
+        return sound;
+    }
+    if (isImaged(row)) {
         insertSorted(rowsByPort[row.port][row.regAddr], row.rowId);
         imagesByPort[row.port].stale = true;
     }
     insertSorted(rowsByDeviceAddr[qMakePair(row.device, row.regAddr)], row.rowId);
+    return sound;
 }
 
 void CRegisterMirror::removeDevice(int id)
@@ -66,14 +56,17 @@ void CRegisterMirror::removeDeviceRows(int id)
             ++it;
             continue;
         }
-        if (row.hasPort) {
+        if (isImaged(row)) {
             imagesByPort[row.port].stale = true;
             QMap<qint64, RowIds>& byAddr = rowsByPort[row.port];
             byAddr[row.regAddr].removeOne(row.rowId);
             if (byAddr.value(row.regAddr).isEmpty())
                 byAddr.remove(row.regAddr);
         }
-        rowsByDeviceAddr.remove(qMakePair(row.device, row.regAddr));
+        if (row.hasRegAddr)
+            rowsByDeviceAddr.remove(qMakePair(row.device, row.regAddr));
+        else if (row.hasPort)
+            unaddressedByPort[row.port].removeOne(row.rowId);
         it = rows.erase(it);
     }
 }
@@ -138,7 +131,7 @@ const CRegisterMirror::SPortImage& CRegisterMirror::portImage(qint64 port)
             entry.regAddr = it.key();
             entry.rowId = rowId;
             entry.offset = image.words.size();
-            entry.span = imageSpan(rows.constFind(rowId)->bitSize);
+            entry.span = registerSpan(rows.constFind(rowId)->bitSize);
             image.words.resize(entry.offset + entry.span);
             entry.valid
                 = rowWords(*rows.constFind(rowId), image.words.data() + entry.offset, entry.span);
@@ -152,7 +145,7 @@ const CRegisterMirror::SPortImage& CRegisterMirror::portImage(qint64 port)
 // Writes a row's new value into its port's image, unless that image is rebuilt anyway.
 void CRegisterMirror::updateImageEntry(const SRow& row)
 {
-    if (!row.hasPort)
+    if (!isImaged(row))
         return;
     const auto imageIt = imagesByPort.find(row.port);
     if (imageIt == imagesByPort.end() || imageIt->stale)
@@ -198,26 +191,28 @@ bool CRegisterMirror::firstDeviceId(const QString& devEui, int& id) const
     return true;
 }
 
-// Every 16-bit address covered by a row on the port, wrapping past 65535.
 QSet<quint16> CRegisterMirror::registersUsing(qint64 port) const
 {
     QSet<quint16> used;
-    const auto portIt = rowsByPort.constFind(port);
-    if (portIt == rowsByPort.constEnd())
-        return used;
-    for (auto it = portIt->constBegin(); it != portIt->constEnd(); ++it) {
-        for (qint64 rowId : it.value()) {
-            const int span = registerSpan(rows.constFind(rowId)->bitSize);
-            for (int k = 0; k < span; ++k)
-                used.insert(static_cast<quint16>(it.key() + k));
-        }
+    const auto addUsage = [this, &used](qint64 regAddr, qint64 rowId) {
+        const int span = registerSpan(rows.constFind(rowId)->bitSize);
+        for (int k = 0; k < span; ++k)
+            used.insert(static_cast<quint16>(regAddr + k));
+    };
+    const QMap<qint64, RowIds> byAddr = rowsByPort.value(port);
+    for (auto it = byAddr.constBegin(); it != byAddr.constEnd(); ++it) {
+        for (qint64 rowId : it.value())
+            addUsage(it.key(), rowId);
     }
+    for (qint64 rowId : unaddressedByPort.value(port))
+        addUsage(0, rowId);
     return used;
 }
 
-bool CRegisterMirror::knowsEveryUsage() const
+// Rows the register image holds: with a port, an address and a sound size.
+bool CRegisterMirror::isImaged(const SRow& row)
 {
-    return !rowWithoutAddress;
+    return row.hasPort && row.hasRegAddr && isSoundRowSize(row.bitSize);
 }
 
 void CRegisterMirror::insertSorted(RowIds& ids, qint64 rowId)

@@ -8,9 +8,10 @@
 #include <QString>
 #include <QVector>
 
-// A copy in memory of what the Modbus register image and the scaling lookup read from the
-// dev_data and devices tables, so that these two reads cost no SQL. It is not thread-safe:
-// CDataBaseHandler uses it under its mutex and changes it only after a write has committed.
+// A copy in memory of what the Modbus register image, the scaling lookup and the register-usage
+// set read from the dev_data and devices tables, so that these reads cost no SQL. It is not
+// thread-safe: CDataBaseHandler uses it under its mutex and changes it only after a write has
+// committed (see CMirrorKeeper).
 class CRegisterMirror
 {
 public:
@@ -21,7 +22,7 @@ public:
         int device = 0;
         bool hasPort = false; // a NULL port never matches a port
         qint64 port = 0;
-        bool hasRegAddr = true; // a NULL address is kept out of every lookup
+        bool hasRegAddr = true; // a NULL address is kept out of the image and every lookup
         qint64 regAddr = 0;
         int bitSize = 0;
         QByteArray fullValue; // decoded from the stored hexadecimal text; empty for NULL
@@ -32,7 +33,9 @@ public:
 
     void clear();
     void addDevice(const QString& devEui, int id);
-    void addRow(const SRow& row);
+    // False when the row's size is not sound (see isSoundRowSize): the row then stays out of the
+    // register image and the usage set, and only its scaling can be looked up.
+    bool addRow(const SRow& row);
     void removeDevice(int id);
     void removeDeviceRows(int id);
     void setFullValue(int device, qint64 regAddr, const QByteArray& fullValue);
@@ -40,10 +43,9 @@ public:
     QVector<quint16> registerWords(qint64 port, qint64 first, qint64 count);
     const SRow* findRow(const QString& devEui, qint64 regAddr) const;
     bool firstDeviceId(const QString& devEui, int& id) const;
+    // Every 16-bit address covered by a row on the port, wrapping past 65535. A row without an
+    // address counts from register 0, as SQL reads a NULL address as 0.
     QSet<quint16> registersUsing(qint64 port) const;
-    // False once a row without an address was loaded: such a row still occupies registers
-    // 0 onwards in the usage set, which only SQL can tell.
-    bool knowsEveryUsage() const;
 
 private:
     using RowIds = QVector<qint64>; // ascending, the order in which SQLite returns the rows
@@ -68,14 +70,15 @@ private:
     };
 
     static void insertSorted(RowIds& ids, qint64 rowId);
+    static bool isImaged(const SRow& row);
     static bool rowWords(const SRow& row, quint16* words, int span);
     const SPortImage& portImage(qint64 port);
     void updateImageEntry(const SRow& row);
 
     QHash<qint64, SRow> rows; // by rowid
-    QHash<qint64, QMap<qint64, RowIds>> rowsByPort; // port -> reg_addr -> rows
+    QHash<qint64, QMap<qint64, RowIds>> rowsByPort; // port -> reg_addr -> rows of the image
+    QHash<qint64, RowIds> unaddressedByPort; // port -> sound rows without an address
     QHash<QPair<int, qint64>, RowIds> rowsByDeviceAddr; // (device, reg_addr) -> rows
     QHash<QString, QVector<int>> idsByEui; // ascending device ids
     QHash<qint64, SPortImage> imagesByPort;
-    bool rowWithoutAddress = false;
 };

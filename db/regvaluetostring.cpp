@@ -1,5 +1,7 @@
-#include "cdatabasehandler.h"
+#include "regvaluetostring.h"
+
 #include "clogfile.h"
+#include "dbtexts.h"
 
 namespace {
 const QString NO_VALUE = QStringLiteral("-");
@@ -25,11 +27,10 @@ QString signedHexToString(const QString& text, int bitSize)
 }
 } // namespace
 
-// Formats a stored full value for the web interface; "-" wherever nothing better applies.
 QString regValueToString(const QString& dataType, const QVariant& value, int bitSize)
 {
     if (dataType == QLatin1String("boolean")) {
-        addLog(QStringLiteral("[CRegisterDelegat::paint] Unsupporting dataType: BOOLEAN"));
+        addLog(DbTexts::BOOLEAN_UNSUPPORTED);
         return NO_VALUE;
     }
     if (dataType == QLatin1String("text")) {
@@ -50,6 +51,6 @@ QString regValueToString(const QString& dataType, const QVariant& value, int bit
         const qulonglong number = value.toString().toULongLong(&ok, 16);
         return ok ? QString::number(number) : QStringLiteral("0");
     }
-    addLog(QStringLiteral("[CRegisterDelegat::paint] Unknown data type! ") + dataType);
+    addLog(DbTexts::UNKNOWN_DATA_TYPE.arg(dataType));
     return NO_VALUE;
 }

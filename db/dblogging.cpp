@@ -1,0 +1,3 @@
+#include "dblogging.h"
+
+Q_LOGGING_CATEGORY(lcDb, "tarvex.db")

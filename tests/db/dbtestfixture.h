@@ -1,0 +1,52 @@
+#pragma once
+
+#include "cdatabasehandler.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <memory>
+
+// A fresh database file for each test, the handler started on it, a connection of the test's own
+// that reads and writes rows as another program would, and the log entries written meanwhile.
+class CDbTestFixture : public QObject
+{
+    Q_OBJECT
+public:
+    CDbTestFixture();
+
+    // Starts the handler on a new file in a new directory; false when that failed.
+    bool start();
+    // Starts the handler again on the same file, as a restart of the service would.
+    bool restart();
+    CDataBaseHandler* handler() const { return database; }
+    QString fileName() const;
+
+    // Statements on the test's own connection. exec returns the error text, empty on success.
+    QString exec(const QString& statement);
+    QVariantList column(const QString& statement); // the first column of every row
+    QVariant value(const QString& statement); // the first column of the first row
+
+    // Registers a device on port with the given entries; returns the refusal text, or
+    // "accepted".
+    QString registerDevice(const QString& devEui, int port, int startAddr,
+        const QList<REGS::SRegisterInfo>& registers, const QString& name = "type");
+    uint deviceId(const QString& devEui);
+    // Stores one uplink value as the decoder does.
+    void storeValue(const QString& devEui, int startAddr, int regOffset, const QString& fullValue);
+
+    // Whether a log entry ends with this text.
+    bool logged(const QString& text) const;
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    CDataBaseHandler* database = nullptr;
+    QString connectionName;
+    QStringList logs;
+};
+
+// A register entry of bitSize bits at regOffset, without scaling.
+REGS::SRegisterInfo registerEntry(int regOffset, int bitSize);

@@ -1,0 +1,107 @@
+#include "dbtestfixture.h"
+
+#include <QtTest>
+
+namespace {
+const int PORT = 1700;
+const qint64 MEMORY_BOUND_KIB = 64 * 1024;
+
+// Peak resident memory of this process so far, in KiB; -1 when unknown.
+qint64 peakResidentKiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+} // namespace
+
+// Rows written by other software with sizes no device can have sit beside sound rows on one port:
+// they stay out of the register image and the usage set, so they cost no memory and no registers.
+class TestRegisterImageLimits : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void imageMemoryStaysBounded();
+    void soundRowsStillAnswer();
+    void oddRowsAreLoggedAtStartUp_data();
+    void oddRowsAreLoggedAtStartUp();
+    void oddRowsUseNoRegisters();
+
+private:
+    CDbTestFixture fixture;
+};
+
+void TestRegisterImageLimits::init()
+{
+    QVERIFY(fixture.start());
+    QCOMPARE(fixture.registerDevice("s1", PORT, 100, {registerEntry(0, 16), registerEntry(1, 32)}),
+        QString("accepted"));
+    fixture.storeValue("s1", 100, 0, "0102");
+    fixture.storeValue("s1", 100, 1, "0a0b0c0d");
+    const uint id = fixture.deviceId("s1");
+    QCOMPARE(fixture.exec(QString("INSERT INTO dev_data (device, port, reg_addr, bit_size, "
+                                  "full_value, parent) VALUES (%1, %2, 10, 2147483647, '00', 1), "
+                                  "(%1, %2, 20, 0, NULL, 1), (%1, %2, 30, -16, NULL, 1), "
+                                  "(%1, %2, 40, 1048577, NULL, 1)")
+                              .arg(id)
+                              .arg(PORT)),
+        QString());
+    QVERIFY(fixture.restart());
+}
+
+void TestRegisterImageLimits::imageMemoryStaysBounded()
+{
+    QVERIFY(peakResidentKiB() > 0);
+
+    const QVector<quint16> words = fixture.handler()->getRegisterWords(PORT, 0, 125);
+
+    QCOMPARE(words.size(), 125);
+    QVERIFY2(peakResidentKiB() < MEMORY_BOUND_KIB,
+        qPrintable(QString("peak RSS %1 KiB").arg(peakResidentKiB())));
+}
+
+void TestRegisterImageLimits::soundRowsStillAnswer()
+{
+    QCOMPARE(fixture.handler()->getRegisterWords(PORT, 99, 4),
+        (QVector<quint16> {0, 0x0102, 0x0a0b, 0x0c0d}));
+}
+
+void TestRegisterImageLimits::oddRowsAreLoggedAtStartUp_data()
+{
+    QTest::addColumn<int>("regAddr");
+    QTest::addColumn<int>("bitSize");
+
+    QTest::newRow("largest int") << 10 << 2147483647;
+    QTest::newRow("0 bits") << 20 << 0;
+    QTest::newRow("negative") << 30 << -16;
+    QTest::newRow("more than the address space") << 40 << 1048577;
+}
+
+void TestRegisterImageLimits::oddRowsAreLoggedAtStartUp()
+{
+    QFETCH(int, regAddr);
+    QFETCH(int, bitSize);
+
+    QTRY_VERIFY(fixture.logged(QString("WARNING: [CDataBaseHandler::init] Register [%1] of device "
+                                       "[%2] has bit size [%3] and is left out of the register "
+                                       "image!")
+                                   .arg(regAddr)
+                                   .arg(fixture.deviceId("s1"))
+                                   .arg(bitSize)));
+}
+
+void TestRegisterImageLimits::oddRowsUseNoRegisters()
+{
+    QCOMPARE(fixture.handler()->getLastFreeRegisterForPort(PORT), 103);
+    QCOMPARE(fixture.registerDevice("s2", PORT, 0, {registerEntry(10, 64), registerEntry(40, 64)}),
+        QString("accepted"));
+}
+
+QTEST_GUILESS_MAIN(TestRegisterImageLimits)
+#include "tst_registerimagelimits.moc"
