@@ -15,6 +15,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QMimeDatabase>
@@ -50,32 +51,39 @@ struct AllowedMethod
     QString method;
 };
 
-// Listed actions accept only their method; all others accept GET and POST.
-const QList<AllowedMethod> ALLOWED_METHODS = {
-    {SCOPE_AUTH, QStringLiteral("login"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_AUTH, QStringLiteral("logout"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_SERVER, QStringLiteral("auth"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_SERVER, QStringLiteral("reqServerState"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_SERVER, QStringLiteral("getDeviceList"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_APP, QStringLiteral("getTemplates"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_APP, QStringLiteral("getDevices"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_APP, QStringLiteral("addDevice"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_APP, QStringLiteral("getRegisterValues"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_APP, QStringLiteral("about"), Http::HEADER_REQUEST_METHOD_POST},
-    {SCOPE_APP, QStringLiteral("getLastFreeRegister"), Http::HEADER_REQUEST_METHOD_POST},
-};
+// Listed actions accept only their method; all others accept GET and POST. Built on use: the
+// method names are constants of another file, not yet there while this one is initialised.
+QList<AllowedMethod> allowedMethodTable()
+{
+    return {
+        {SCOPE_AUTH, QStringLiteral("login"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_AUTH, QStringLiteral("logout"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_SERVER, QStringLiteral("auth"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_SERVER, QStringLiteral("reqServerState"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_SERVER, QStringLiteral("getDeviceList"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_APP, QStringLiteral("getTemplates"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_APP, QStringLiteral("getDevices"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_APP, QStringLiteral("addDevice"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_APP, QStringLiteral("getRegisterValues"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_APP, QStringLiteral("about"), Http::HEADER_REQUEST_METHOD_POST},
+        {SCOPE_APP, QStringLiteral("getLastFreeRegister"), Http::HEADER_REQUEST_METHOD_POST},
+    };
+}
 
-const QList<Http::Header> SECURITY_HEADERS = {
-    {Http::HEADER_X_XSS_PROTECTION, QStringLiteral("1; mode=block")},
-    {Http::HEADER_X_CONTENT_TYPE_OPTIONS, QStringLiteral("nosniff")},
-    {Http::HEADER_REFERRER_POLICY, QStringLiteral("same-origin")},
-    {Http::HEADER_X_FRAME_OPTIONS, QStringLiteral("SAMEORIGIN")},
-    {Http::HEADER_CONTENT_SECURITY_POLICY,
-        QStringLiteral("default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' "
-                       "data:; script-src 'self' 'unsafe-inline'; object-src 'none'; "
-                       "form-action 'self';")
-            + QStringLiteral(" frame-ancestors 'self';")},
-};
+QList<Http::Header> securityHeaderTable()
+{
+    return {
+        {Http::HEADER_X_XSS_PROTECTION, QStringLiteral("1; mode=block")},
+        {Http::HEADER_X_CONTENT_TYPE_OPTIONS, QStringLiteral("nosniff")},
+        {Http::HEADER_REFERRER_POLICY, QStringLiteral("same-origin")},
+        {Http::HEADER_X_FRAME_OPTIONS, QStringLiteral("SAMEORIGIN")},
+        {Http::HEADER_CONTENT_SECURITY_POLICY,
+            QStringLiteral("default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' "
+                           "data:; script-src 'self' 'unsafe-inline'; object-src 'none'; "
+                           "form-action 'self';")
+                + QStringLiteral(" frame-ancestors 'self';")},
+    };
+}
 
 const QString MIME_TEXT_PLAIN = QStringLiteral("text/plain");
 const QString CACHE_IMAGES = QStringLiteral("private, max-age=604800");
@@ -145,7 +153,7 @@ WebApplication::WebApplication(const QString& login, const QString& password, QO
     : QObject(parent), apiPathPattern(API_PATH_PATTERN)
 {
     registerWebResources();
-    for (const AllowedMethod& entry : ALLOWED_METHODS)
+    for (const AllowedMethod& entry : allowedMethodTable())
         allowedMethods.insert({entry.scope, entry.action}, entry.method);
 
     // One line per scope; the plain password is not kept, only its hash.
@@ -164,7 +172,7 @@ void WebApplication::configure()
 {
     rootFolder = QDir::cleanPath(QDir(WWW_FOLDER).absolutePath());
     sessionTimeout = SESSION_TIMEOUT_S;
-    securityHeaders = SECURITY_HEADERS;
+    securityHeaders = securityHeaderTable();
 }
 
 Http::Response WebApplication::processRequest(
@@ -303,7 +311,8 @@ void WebApplication::sendWebUIFile()
 void WebApplication::sendFile(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A folder of the resource tree would open as an empty file.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
         qDebug(WebTexts::FILE_NOT_FOUND, qUtf8Printable(path));
         throw NotFoundHTTPError();
     }

@@ -1,0 +1,651 @@
+#include "apicontroller.h"
+#include "apierror.h"
+#include "authcontroller.h"
+#include "curlclient.h"
+#include "password.h"
+#include "server.h"
+#include "webapplication.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QResource>
+#include <QTemporaryDir>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QResource::Compression)
+
+namespace {
+const QString LOGIN = QStringLiteral("operator");
+const QString PASSWORD = QStringLiteral("s3cret");
+const QString LOGIN_PATH = QStringLiteral("/api/v1/auth/login");
+const QString BAN_MESSAGE = QStringLiteral(
+    "Your IP address has been banned after too many failed authentication attempts.");
+const QString CSP = QStringLiteral(
+    "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; script-src "
+    "'self' 'unsafe-inline'; object-src 'none'; form-action 'self'; frame-ancestors 'self';");
+
+QByteArray resource(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing resource>");
+}
+
+QString credentials(const QString& username, const QString& password)
+{
+    return QStringLiteral("username=%1&password=%2").arg(username, password);
+}
+} // namespace
+
+// A scope whose actions show what the dispatcher hands a controller and how it answers.
+class ProbeController : public APIController
+{
+    Q_OBJECT
+public:
+    explicit ProbeController(WebApplication* application)
+        : APIController(application), application(application)
+    {
+    }
+
+private slots:
+    void paramsAction()
+    {
+        QJsonObject object;
+        for (auto it = params().cbegin(); it != params().cend(); ++it)
+            object[it.key()] = it.value();
+        setResult(object);
+    }
+    void filesAction()
+    {
+        QJsonObject object;
+        for (auto it = data().cbegin(); it != data().cend(); ++it)
+            object[it.key()] = QString::fromUtf8(it.value());
+        setResult(object);
+    }
+    void emptyAction() { }
+    void textAction() { setResult(QStringLiteral("é")); }
+    void requireAction()
+    {
+        requireParams({QStringLiteral("a"), QStringLiteral("b")});
+        setResult(QStringLiteral("passed"));
+    }
+    void failAction()
+    {
+        throw APIError(static_cast<APIErrorType>(params().value(QStringLiteral("type")).toInt()),
+            params().value(QStringLiteral("message")));
+    }
+    void clientAction() { setResult(application->clientId()); }
+
+private:
+    WebApplication* application;
+};
+
+class TestWebApplication : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void servedFiles_data();
+    void servedFiles();
+    void refusedFiles_data();
+    void refusedFiles();
+    void securityHeaders_data();
+    void securityHeaders();
+    void privateFilesPackedInBundle_data();
+    void privateFilesPackedInBundle();
+
+    void dispatch_data();
+    void dispatch();
+    void resultEncoding_data();
+    void resultEncoding();
+    void requestParameters_data();
+    void requestParameters();
+    void requiredParameters_data();
+    void requiredParameters();
+    void apiErrors_data();
+    void apiErrors();
+    void uploadedFiles();
+    void forwardedForIgnored();
+
+    void sessionCookieAttributes();
+    void logoutCookieExpires();
+    void logoutEndsSession();
+    void cookieHeader_data();
+    void cookieHeader();
+
+    void loginAnswers_data();
+    void loginAnswers();
+    void loginWithSessionIgnoresCredentials();
+    void successForgetsFailures();
+    void banAfterFifthFailure();
+    void banExpires();
+    void expiredBansForgotten();
+
+private:
+    QString baseUrl(const Http::Server& server) const;
+    // A client from an address no other test function uses, so failed logins do not mix.
+    CurlClient freshClient();
+
+    WebApplication application {LOGIN, PASSWORD};
+    Http::Server server {&application};
+    int lastAddress = 10;
+    // Logged in once for the whole run.
+    CurlClient sessionClient {QString()};
+};
+
+QString TestWebApplication::baseUrl(const Http::Server& server) const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
+}
+
+CurlClient TestWebApplication::freshClient()
+{
+    CurlClient client(baseUrl(server));
+    client.setSourceAddress(QStringLiteral("127.0.0.%1").arg(++lastAddress));
+    return client;
+}
+
+void TestWebApplication::initTestCase()
+{
+    // Every missing file is reported on the console; that is not what these tests look at.
+    QLoggingCategory::setFilterRules("default.debug=false");
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    application.registerAPIController(QStringLiteral("probe"), new ProbeController(&application));
+    for (const char* action : {"params", "files", "empty", "text", "require", "fail", "client"})
+        application.declarePublicAPI(QStringLiteral("probe/") + action);
+    sessionClient = freshClient();
+    QVERIFY(sessionClient.login(LOGIN, PASSWORD));
+}
+
+void TestWebApplication::servedFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QString>("resource");
+    QTest::addColumn<QString>("contentType");
+    QTest::addColumn<QString>("cacheControl");
+
+    const QString page = QStringLiteral("no-store");
+    const QString styles = QStringLiteral("private, max-age=43200");
+    const QString images = QStringLiteral("private, max-age=604800");
+    QTest::newRow("login page") << "/" << false << ":/www/public/index.html"
+                                << "text/html" << page;
+    QTest::newRow("main page") << "/" << true << ":/www/private/index.html"
+                               << "text/html" << page;
+    QTest::newRow("login page by name") << "/index.html" << false << ":/www/public/index.html"
+                                        << "text/html" << page;
+    QTest::newRow("login script") << "/scripts/login.js" << false << ":/www/public/scripts/login.js"
+                                  << "application/javascript" << styles;
+    QTest::newRow("login style") << "/css/login.css" << false << ":/www/public/css/login.css"
+                                 << "text/css" << styles;
+    QTest::newRow("public logo") << "/images/Tarvex.png" << false
+                                 << ":/www/public/images/Tarvex.png"
+                                 << "image/png" << images;
+    QTest::newRow("private logo") << "/images/Tarvex.png" << true
+                                  << ":/www/private/images/Tarvex.png"
+                                  << "image/png" << images;
+    QTest::newRow("public style for a session")
+        << "/css/login.css" << true << ":/www/public/css/login.css"
+        << "text/css" << styles;
+    QTest::newRow("packed private script")
+        << "/scripts/init.js" << true << ":/www/private/scripts/init.js"
+        << "application/javascript" << styles;
+    QTest::newRow("packed private page")
+        << "/adddevice.html" << true << ":/www/private/adddevice.html"
+        << "text/html" << page;
+}
+
+void TestWebApplication::servedFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, loggedIn);
+    QFETCH(QString, resource);
+    QFETCH(QString, contentType);
+    QFETCH(QString, cacheControl);
+
+    const HttpAnswer answer = loggedIn ? sessionClient.get(path) : freshClient().get(path);
+
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, ::resource(resource));
+    QCOMPARE(answer.headers.value("content-type"), contentType);
+    QCOMPARE(answer.headers.value("cache-control"), cacheControl);
+}
+
+void TestWebApplication::refusedFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray notFound = "Not Found";
+    const QByteArray internal = "Internal Server Error";
+    QTest::newRow("private file anonymous") << "/scripts/init.js" << false << 404 << notFound;
+    QTest::newRow("missing file") << "/nosuch.html" << false << 404 << notFound;
+    QTest::newRow("missing file for a session") << "/nosuch.html" << true << 404 << notFound;
+    QTest::newRow("folder name in path") << "/public/index.html" << false << 404 << notFound;
+    QTest::newRow("folder") << "/images" << false << 404 << notFound;
+    QTest::newRow("hyphen in api action") << "/api/v1/auth/log-in" << false << 404 << notFound;
+    QTest::newRow("dot dot") << "/../private/index.html" << false << 500 << internal;
+    QTest::newRow("encoded dot dot") << "/%2e%2e/private/index.html" << false << 500 << internal;
+    QTest::newRow("dot") << "/./index.html" << true << 500 << internal;
+}
+
+void TestWebApplication::refusedFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, loggedIn);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    const HttpAnswer answer = loggedIn ? sessionClient.get(path) : freshClient().get(path);
+
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.body, body);
+}
+
+void TestWebApplication::securityHeaders_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("value");
+
+    const QList<QPair<QString, QString>> headers = {
+        {"x-xss-protection", "1; mode=block"},
+        {"x-content-type-options", "nosniff"},
+        {"referrer-policy", "same-origin"},
+        {"x-frame-options", "SAMEORIGIN"},
+        {"content-security-policy", CSP},
+    };
+    const QList<QPair<const char*, QString>> answers = {
+        {"file", "/"},
+        {"missing file", "/nosuch.png"},
+        {"refused path", "/../index.html"},
+        {"forbidden api", "/api/v1/auth/logout"},
+        {"api result", "/api/v1/probe/params?a=1"},
+    };
+    for (const auto& answer : answers) {
+        for (const auto& header : headers) {
+            QTest::addRow("%s %s", answer.first, qPrintable(header.first))
+                << answer.second << header.first << header.second;
+        }
+    }
+}
+
+void TestWebApplication::securityHeaders()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, header);
+    QFETCH(QString, value);
+
+    const HttpAnswer answer = freshClient().get(path);
+
+    QCOMPARE(answer.headers.value(header), value);
+}
+
+void TestWebApplication::privateFilesPackedInBundle_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QResource::Compression>("compression");
+
+    QTest::newRow("login page") << ":/www/public/index.html" << QResource::NoCompression;
+    QTest::newRow("login script") << ":/www/public/scripts/login.js" << QResource::NoCompression;
+    QTest::newRow("logo") << ":/www/private/images/Tarvex.png" << QResource::NoCompression;
+    for (const char* path : {":/www/private/index.html", ":/www/private/adddevice.html",
+             ":/www/private/editdevice.html", ":/www/private/scripts/init.js",
+             ":/www/private/css/style.css", ":/www/private/assets/css/all.css"}) {
+        QTest::newRow(path) << path << QResource::ZlibCompression;
+    }
+}
+
+void TestWebApplication::privateFilesPackedInBundle()
+{
+    QFETCH(QString, path);
+    QFETCH(QResource::Compression, compression);
+
+    QCOMPARE(QResource(path).compressionAlgorithm(), compression);
+}
+
+void TestWebApplication::dispatch_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("unknown scope") << "POST"
+                                   << "/api/v1/nosuch/x" << false << 404 << QByteArray("Not Found");
+    QTest::newRow("session needed")
+        << "POST"
+        << "/api/v1/auth/logout" << false << 403 << QByteArray("Forbidden");
+    QTest::newRow("login by GET") << "GET"
+                                  << "/api/v1/auth/login" << false << 405
+                                  << QByteArray("Method Not Allowed");
+    QTest::newRow("logout by GET")
+        << "GET"
+        << "/api/v1/auth/logout" << true << 405 << QByteArray("Method Not Allowed");
+    QTest::newRow("unknown action")
+        << "POST"
+        << "/api/v1/auth/nosuch" << true << 404 << QByteArray("Not Found");
+    QTest::newRow("unlisted action by GET")
+        << "GET"
+        << "/api/v1/probe/text" << false << 200 << QByteArray("é");
+    QTest::newRow("unlisted action by POST")
+        << "POST"
+        << "/api/v1/probe/text" << false << 200 << QByteArray("é");
+    QTest::newRow("non-slot method")
+        << "POST"
+        << "/api/v1/probe/deleteLater" << false << 403 << QByteArray("Forbidden");
+}
+
+void TestWebApplication::dispatch()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, path);
+    QFETCH(bool, loggedIn);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    const QStringList options = {"-X", method};
+    const HttpAnswer answer
+        = loggedIn ? sessionClient.send(options, path) : freshClient().send(options, path);
+
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.body, body);
+}
+
+void TestWebApplication::resultEncoding_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("contentType");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("json object") << "/api/v1/probe/params?a=1&b=x%20y"
+                                 << "application/json" << QByteArray(R"({"a":"1","b":"x y"})");
+    QTest::newRow("text") << "/api/v1/probe/text"
+                          << "text/plain; charset=UTF-8" << QByteArray("é");
+    QTest::newRow("no result") << "/api/v1/probe/empty"
+                               << "text/plain; charset=UTF-8" << QByteArray();
+}
+
+void TestWebApplication::resultEncoding()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, contentType);
+    QFETCH(QByteArray, body);
+
+    const HttpAnswer answer = freshClient().get(path);
+
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.headers.value("content-type"), contentType);
+    QCOMPARE(answer.body, body);
+}
+
+void TestWebApplication::requestParameters_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("query as UTF-8")
+        << QStringList() << "/api/v1/probe/params?a=%C3%A9" << QByteArray(R"({"a":"é"})");
+    QTest::newRow("form without query") << QStringList {"--data-raw", "f=1"}
+                                        << "/api/v1/probe/params?q=2" << QByteArray(R"({"f":"1"})");
+}
+
+void TestWebApplication::requestParameters()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+
+    QCOMPARE(freshClient().send(options, path).body, body);
+}
+
+void TestWebApplication::requiredParameters_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+
+    const QString json = "Content-Type: application/json";
+    const QByteArray missing = "Required params not found!";
+    QTest::newRow("form has both")
+        << QStringList {"--data-raw", "a=1&b=2"} << 200 << QByteArray("passed");
+    QTest::newRow("json has both") << QStringList {"-H", json, "--data-raw", R"({"a":1,"b":2})"}
+                                   << 200 << QByteArray("passed");
+    QTest::newRow("form has one") << QStringList {"--data-raw", "a=1"} << 400 << missing;
+    QTest::newRow("json has one") << QStringList {"-H", json, "--data-raw", R"({"b":2})"} << 400
+                                  << missing;
+    QTest::newRow("json is an array")
+        << QStringList {"-H", json, "--data-raw", R"(["a","b"])"} << 400 << missing;
+}
+
+void TestWebApplication::requiredParameters()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    const HttpAnswer answer = freshClient().send(options, "/api/v1/probe/require");
+
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.body, body);
+}
+
+void TestWebApplication::apiErrors_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("invalid input") << 0 << "m0" << 400 << QByteArray("m0");
+    QTest::newRow("unsupported input") << 1 << "m1" << 415 << QByteArray("m1");
+    QTest::newRow("missing") << 2 << "m2" << 404 << QByteArray("m2");
+    QTest::newRow("refused") << 3 << "m3" << 403 << QByteArray("m3");
+    QTest::newRow("conflicting") << 4 << "m4" << 409 << QByteArray("m4");
+    QTest::newRow("no message") << 4 << "" << 409 << QByteArray("Conflict");
+}
+
+void TestWebApplication::apiErrors()
+{
+    QFETCH(int, type);
+    QFETCH(QString, message);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    const HttpAnswer answer = freshClient().postForm(
+        "/api/v1/probe/fail", QStringLiteral("type=%1&message=%2").arg(type).arg(message));
+
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.body, body);
+}
+
+void TestWebApplication::uploadedFiles()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("upload"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("abc");
+    file.close();
+
+    const HttpAnswer answer = freshClient().send(
+        {"-F", "f=@" + file.fileName() + ";filename=t.txt"}, "/api/v1/probe/files");
+
+    QCOMPARE(answer.body, QByteArray(R"({"t.txt":"abc"})"));
+}
+
+void TestWebApplication::forwardedForIgnored()
+{
+    CurlClient client(baseUrl(server));
+    client.setSourceAddress("127.0.0.9");
+
+    const HttpAnswer answer
+        = client.send({"-H", "X-Forwarded-For: 10.1.2.3"}, "/api/v1/probe/client");
+
+    QCOMPARE(answer.body, QByteArray("127.0.0.9"));
+}
+
+void TestWebApplication::sessionCookieAttributes()
+{
+    const HttpAnswer answer = freshClient().postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD));
+
+    const QString cookie = answer.headers.value("set-cookie");
+    const QRegularExpression expected("^SID=[A-Za-z0-9+/]{32}; HttpOnly; path=/; SameSite=Strict$");
+    QVERIFY2(expected.match(cookie).hasMatch(), qPrintable(cookie));
+}
+
+void TestWebApplication::logoutCookieExpires()
+{
+    CurlClient client = freshClient();
+    QVERIFY(client.login(LOGIN, PASSWORD));
+
+    const HttpAnswer answer = client.post("/api/v1/auth/logout");
+
+    const QString cookie = answer.headers.value("set-cookie");
+    const QRegularExpression expected("^SID=; expires=(.+ GMT); path=/; SameSite=Strict$");
+    const QRegularExpressionMatch match = expected.match(cookie);
+    QVERIFY2(match.hasMatch(), qPrintable(cookie));
+    const QDateTime expires
+        = QLocale::c().toDateTime(match.captured(1), "ddd, dd-MMM-yyyy hh:mm:ss 'GMT'");
+    QVERIFY2(expires < QDateTime::currentDateTimeUtc().addSecs(-23 * 3600), qPrintable(cookie));
+}
+
+void TestWebApplication::logoutEndsSession()
+{
+    CurlClient client = freshClient();
+    QVERIFY(client.login(LOGIN, PASSWORD));
+    QCOMPARE(client.post("/api/v1/auth/logout").status, 200);
+
+    QCOMPARE(client.get("/").body, resource(":/www/public/index.html"));
+}
+
+void TestWebApplication::cookieHeader_data()
+{
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<bool>("loggedIn");
+
+    QTest::newRow("plain") << "SID=%1" << true;
+    QTest::newRow("quoted") << "SID=\"%1\"" << true;
+    QTest::newRow("among others") << "a=b; SID=%1; c" << true;
+    QTest::newRow("spaces around") << " SID = %1 ;" << true;
+    QTest::newRow("later one wins") << "SID=stale; SID=%1" << true;
+    QTest::newRow("later stale one wins") << "SID=%1; SID=stale" << false;
+    QTest::newRow("other name") << "sid=%1" << false;
+}
+
+void TestWebApplication::cookieHeader()
+{
+    QFETCH(QString, header);
+    QFETCH(bool, loggedIn);
+    const QString sid = sessionClient.sessionCookie().section('=', 1);
+    CurlClient client = freshClient();
+    client.setCookie(header.arg(sid));
+
+    const QByteArray page = client.get("/").body;
+
+    QCOMPARE(page, resource(loggedIn ? ":/www/private/index.html" : ":/www/public/index.html"));
+}
+
+void TestWebApplication::loginAnswers_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("right") << credentials(LOGIN, PASSWORD) << QByteArray("Ok.");
+    QTest::newRow("wrong password") << credentials(LOGIN, "s3creT") << QByteArray("Fails.");
+    QTest::newRow("wrong user name") << credentials("Operator", PASSWORD) << QByteArray("Fails.");
+    QTest::newRow("fields missing") << "x=1" << QByteArray("Fails.");
+    QTest::newRow("password in other field")
+        << "username=operator&pw=s3cret" << QByteArray("Fails.");
+}
+
+void TestWebApplication::loginAnswers()
+{
+    QFETCH(QString, form);
+    QFETCH(QByteArray, body);
+
+    const HttpAnswer answer = freshClient().postForm(LOGIN_PATH, form);
+
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, body);
+}
+
+void TestWebApplication::loginWithSessionIgnoresCredentials()
+{
+    const HttpAnswer answer = sessionClient.postForm(LOGIN_PATH, credentials("x", "y"));
+
+    QCOMPARE(answer.body, QByteArray("Ok."));
+}
+
+void TestWebApplication::successForgetsFailures()
+{
+    CurlClient client = freshClient();
+    for (int attempt = 1; attempt < MAX_FAILED_LOGINS; ++attempt)
+        QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(client.login(LOGIN, PASSWORD));
+    client.setCookie(QString());
+
+    // Had the earlier failures counted, this one would be the fifth and start a ban.
+    QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD)).body, "Ok.");
+}
+
+void TestWebApplication::banAfterFifthFailure()
+{
+    CurlClient client = freshClient();
+    for (int attempt = 1; attempt <= MAX_FAILED_LOGINS; ++attempt)
+        QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+
+    const HttpAnswer answer = client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD));
+
+    QCOMPARE(answer.status, 403);
+    QCOMPARE(QString::fromUtf8(answer.body), BAN_MESSAGE);
+}
+
+void TestWebApplication::banExpires()
+{
+    CurlClient client = freshClient();
+    for (int attempt = 1; attempt < MAX_FAILED_LOGINS; ++attempt)
+        QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QElapsedTimer sinceBan;
+    sinceBan.start();
+    QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+
+    QTRY_VERIFY_WITH_TIMEOUT(
+        client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD)).status == 200, 60000);
+    QVERIFY2(sinceBan.elapsed() >= LOGIN_BAN_DURATION.count(),
+        qPrintable(QString::number(sinceBan.elapsed())));
+}
+
+void TestWebApplication::expiredBansForgotten()
+{
+    // An application of its own, whose bans are short enough to run out during the test.
+    WebApplication shortBans(LOGIN, PASSWORD);
+    Http::Server shortBanServer(&shortBans);
+    QVERIFY(shortBanServer.listen(QHostAddress::LocalHost, 0));
+    const std::chrono::milliseconds banDuration(200);
+    auto* auth = new AuthController(&shortBans, &shortBans, banDuration);
+    auth->setUsername(LOGIN);
+    auth->setPasswordHash(Utils::Password::PBKDF2::generate(PASSWORD));
+    shortBans.registerAPIController("auth", auth);
+    CurlClient banned(baseUrl(shortBanServer));
+    banned.setSourceAddress("127.0.1.1");
+    for (int attempt = 1; attempt <= MAX_FAILED_LOGINS; ++attempt)
+        QCOMPARE(banned.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QElapsedTimer sinceBan;
+    sinceBan.start();
+    QTRY_VERIFY(sinceBan.hasExpired(2 * banDuration.count()));
+
+    // The banned address never comes back; another address fails once.
+    CurlClient other(baseUrl(shortBanServer));
+    other.setSourceAddress("127.0.1.2");
+    QCOMPARE(other.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+
+    QCOMPARE(auth->trackedClientCount(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestWebApplication)
+#include "tst_webapplication.moc"
