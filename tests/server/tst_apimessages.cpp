@@ -1,5 +1,7 @@
 #include "apimessages.h"
+#include "cconsolecatcher.h"
 #include "sapidevicedata.h"
+#include "servertexts.h"
 
 #include <QJsonDocument>
 #include <QtTest>
@@ -11,87 +13,218 @@ QJsonObject json(const QByteArray& text)
     return QJsonDocument::fromJson(QByteArray(text).replace('\'', '"')).object();
 }
 
-// The parsed record as one line, so a table row states every field at once.
-QString describe(const API::SApiDeviceData& r)
+QStringList devEuisOf(const QList<API::SServerDeviceInfo>& devices)
 {
-    const QList<QVariant> fields {r.devEui, r.ts, r.gatewayId, int(r.ack), r.fcnt, r.port,
-        r.data.toHex(), r.freq, r.dr, r.rssi, r.snr, int(r.valid)};
-    QStringList texts;
-    for (const QVariant& field : fields)
-        texts << field.toString();
-    return texts.join('|');
+    QStringList devEuis;
+    for (const API::SServerDeviceInfo& device : devices)
+        devEuis << device.devEui;
+    return devEuis;
 }
-
-const QString INVALID = QStringLiteral("|0||0|0|0||0|0|0|0|0");
 } // namespace
 
 class TestApiMessages : public QObject
 {
     Q_OBJECT
 private slots:
-    void uplinkRecord_data();
-    void uplinkRecord();
-    void devicesList();
+    void requestText_data();
+    void requestText();
+    void uplinkFields_data();
+    void uplinkFields();
+    void uplinkWithoutApplicationData_data();
+    void uplinkWithoutApplicationData();
+    void lastUplinkOfReply_data();
+    void lastUplinkOfReply();
+    void devicesListEntry_data();
+    void devicesListEntry();
+    void devicesListKeepsWhatWasSent();
 };
 
-void TestApiMessages::uplinkRecord_data()
+void TestApiMessages::requestText_data()
 {
-    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("request");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("joined type, lower-case EUI and gateways")
+    QTest::newRow("ping") << API::pingRequest() << R"({"cmd":"ping_req"})";
+    QTest::newRow("login, credentials as given") << API::authRequest(
+        " User", "p\"w") << R"({"cmd":"auth_req","login":" User","password":"p\"w"})";
+    QTest::newRow("devices list") << API::devicesListRequest() << R"({"cmd":"get_devices_req"})";
+    QTest::newRow("recent uplinks, EUI upper-cased, limit a number")
+        << API::deviceDataRequest("00aa11bb")
+        << R"({"cmd":"get_data_req","devEui":"00AA11BB","select":{"direction":"UPLINK","limit":10}})";
+}
+
+// Requests go out as compact JSON.
+void TestApiMessages::requestText()
+{
+    QFETCH(QString, request);
+    QFETCH(QString, expected);
+
+    QCOMPARE(request, expected);
+}
+
+void TestApiMessages::uplinkFields_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QString>("devEui");
+    QTest::addColumn<quint64>("ts");
+    QTest::addColumn<QString>("gatewayId");
+    QTest::addColumn<bool>("ack");
+    QTest::addColumn<quint32>("fcnt");
+    QTest::addColumn<quint16>("port");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<quint32>("freq");
+    QTest::addColumn<quint16>("dr");
+    QTest::addColumn<qint16>("rssi");
+    QTest::addColumn<double>("snr");
+
+    QTest::newRow("joined type, lower-case EUI, two gateways")
         << QByteArray("{'type':'UNCONF_UP+MAC_LINKCHECK_REQ','devEui':'00aa11bb22cc33dd',"
                       "'ts':1700000000123,'gatewayId':'ab01cd02+ef03','ack':true,'fcnt':17,"
                       "'port':2,'data':'0aff','freq':868100000,'dr':5,'rssi':-70,'snr':-7.5}")
-        << "00AA11BB22CC33DD|1700000000123|AB01CD02|1|17|2|0aff|868100000|5|-70|-7.5|1";
-    QTest::newRow("numbers as decimal strings, port in 16 bits, non-hex characters skipped")
+        << "00AA11BB22CC33DD" << quint64(1700000000123) << "AB01CD02" << true << quint32(17)
+        << quint16(2) << QByteArray::fromHex("0aff") << quint32(868100000) << quint16(5)
+        << qint16(-70) << -7.5;
+    QTest::newRow("numbers as decimal strings, port kept in 16 bits")
         << QByteArray("{'type':'CONF_UP','devEui':'a1','ts':'1700000000123','fcnt':'17',"
-                      "'freq':'868100000','port':65537,'data':'0a:F f-zz01'}")
-        << "A1|1700000000123||0|17|1|0aff01|868100000|0|0|0|1";
-    QTest::newRow("non-decimal strings, fractional or textual small numbers give 0")
+                      "'freq':'868100000','port':65537,'data':'0aff'}")
+        << "A1" << quint64(1700000000123) << "" << false << quint32(17) << quint16(1)
+        << QByteArray::fromHex("0aff") << quint32(868100000) << quint16(0) << qint16(0) << 0.0;
+    QTest::newRow("non-decimal strings, fractions and texts for small numbers give 0")
         << QByteArray("{'type':'UNCONF_UP','devEui':'a1','ts':'12x','fcnt':'-1','freq':'0x10',"
                       "'port':3.5,'dr':'5','rssi':'-70','snr':'1.5','ack':'true','data':'01'}")
-        << "A1|0||0|0|0|01|0|0|0|0|1";
-    QTest::newRow("no data") << QByteArray("{'type':'UNCONF_UP','devEui':'a1'}") << INVALID;
+        << "A1" << quint64(0) << "" << false << quint32(0) << quint16(0) << QByteArray("\x01")
+        << quint32(0) << quint16(0) << qint16(0) << 0.0;
+    QTest::newRow("characters that are not hexadecimal digits skipped in data")
+        << QByteArray("{'type':'UNCONF_UP','data':'0a:F f-zz01'}") << "" << quint64(0) << ""
+        << false << quint32(0) << quint16(0) << QByteArray::fromHex("0aff01") << quint32(0)
+        << quint16(0) << qint16(0) << 0.0;
+}
 
-    // A get_data_resp (a reply, with a status): its first uplink, with the reply's device EUI.
+void TestApiMessages::uplinkFields()
+{
+    QFETCH(QByteArray, record);
+
+    const API::SApiDeviceData uplink = API::readUplink(json(record));
+    QVERIFY(uplink.valid);
+    QTEST(uplink.devEui, "devEui");
+    QTEST(uplink.ts, "ts");
+    QTEST(uplink.gatewayId, "gatewayId");
+    QTEST(uplink.ack, "ack");
+    QTEST(uplink.fcnt, "fcnt");
+    QTEST(uplink.port, "port");
+    QTEST(uplink.data, "data");
+    QTEST(uplink.freq, "freq");
+    QTEST(uplink.dr, "dr");
+    QTEST(uplink.rssi, "rssi");
+    QTEST(uplink.snr, "snr");
+}
+
+void TestApiMessages::uplinkWithoutApplicationData_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QString>("console"); // empty: nothing is written
+
+    QTest::newRow("empty object") << QByteArray("{}") << QString();
+    QTest::newRow("downlink") << QByteArray("{'type':'UNCONF_DOWN','devEui':'a1','data':'01'}")
+                              << QString();
+    QTest::newRow("join request") << QByteArray("{'type':'JOIN_REQ','devEui':'a1','data':'01'}")
+                                  << QString();
+    QTest::newRow("type in lower case")
+        << QByteArray("{'type':'conf_up','devEui':'a1','data':'01'}") << QString();
+    QTest::newRow("no type") << QByteArray("{'devEui':'a1','data':'01'}")
+                             << ServerTexts::UPLINK_WITHOUT_TYPE;
+    QTest::newRow("no data") << QByteArray("{'type':'UNCONF_UP','devEui':'a1'}")
+                             << ServerTexts::UPLINK_WITHOUT_DATA;
+}
+
+// Such a record stays invalid and without a device EUI, which is how the client drops it.
+void TestApiMessages::uplinkWithoutApplicationData()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QString, console);
+
+    CConsoleCatcher catcher;
+    const API::SApiDeviceData uplink = API::readUplink(json(record));
+    QVERIFY(!uplink.valid);
+    QCOMPARE(uplink.devEui, QString());
+    QCOMPARE(catcher.messages(), console.isEmpty() ? QStringList() : QStringList(console));
+}
+
+void TestApiMessages::lastUplinkOfReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("devEui");
+    QTest::addColumn<quint32>("fcnt");
+
     const QByteArray records
-        = "'data_list':[{'type':'JOIN_REQ','data':'01'},"
-          "{'type':'UNCONF_UP','devEui':'x','fcnt':3,'data':'03'},{'type':'CONF_UP','data':''}]}";
-    QTest::newRow("reply") << "{'status':true,'devEui':'0a'," + records
-                           << "0A|0||0|3|0|03|0|0|0|0|1";
-    QTest::newRow("reply: status false") << "{'status':false,'devEui':'a'," + records << INVALID;
-    QTest::newRow("reply: no device EUI") << "{'status':true," + records << INVALID;
-    QTest::newRow("reply: no uplink")
-        << QByteArray("{'status':true,'devEui':'a','data_list':[]}") << INVALID;
+        = "'data_list':[{'type':'JOIN_REQ','data':'01'},{'type':'JOIN_ACC','data':'02'},"
+          "{'type':'UNCONF_UP','devEui':'ff','fcnt':3,'data':'03'},"
+          "{'type':'CONF_UP','fcnt':4,'data':'04'}]}";
+    QTest::newRow("first uplink after joins, with the reply's EUI upper-cased")
+        << "{'status':true,'devEui':'0a'," + records << true << "0A" << quint32(3);
+    QTest::newRow("status false") << "{'status':false,'devEui':'0a'," + records << false << ""
+                                  << quint32(0);
+    QTest::newRow("no status") << "{'devEui':'0a'," + records << false << "" << quint32(0);
+    QTest::newRow("no device EUI") << "{'status':true," + records << false << "" << quint32(0);
+    QTest::newRow("no record list")
+        << QByteArray("{'status':true,'devEui':'0a'}") << false << "" << quint32(0);
+    QTest::newRow("no uplink with data")
+        << QByteArray("{'status':true,'devEui':'0a','data_list':[{'type':'JOIN_REQ','data':'1'}]}")
+        << false << "" << quint32(0);
 }
 
-void TestApiMessages::uplinkRecord()
+void TestApiMessages::lastUplinkOfReply()
 {
-    QFETCH(QByteArray, text);
-    QFETCH(QString, expected);
+    QFETCH(QByteArray, reply);
 
-    const QJsonObject object = json(text);
-    QVERIFY(!object.isEmpty());
-    const bool reply = object.contains("status");
-    QCOMPARE(describe(reply ? API::chooseLastUplink(object) : API::readUplink(object)), expected);
+    const API::SApiDeviceData uplink = API::chooseLastUplink(json(reply));
+    QTEST(uplink.valid, "valid");
+    QTEST(uplink.devEui, "devEui");
+    QTEST(uplink.fcnt, "fcnt");
 }
 
-// Only entries with an EUI, a name and a textual application EUI are kept, in order, as sent.
-void TestApiMessages::devicesList()
+void TestApiMessages::devicesListEntry_data()
 {
-    const QJsonObject response
-        = json("{'devices_list':[{'devEui':'bb01','devName':'Meter','OTAA':{'appEui':'aa01'}},"
-               "{'devEui':'b1','devName':'no OTAA'},{'devEui':'b2','devName':'','OTAA':{}},"
-               "{'devEui':'b3','devName':'','OTAA':'aa'},{'devName':'','OTAA':{'appEui':'a1'}},"
-               "{'devEui':'b4','devName':'','OTAA':{'appEui':12}},'not an object',"
-               "{'devEui':'b6','OTAA':{'appEui':'a6'}},"
-               "{'devEui':'BB02','devName':'','OTAA':{'appEui':'AA02'}},"
-               "{'devEui':'BB02','devName':'','OTAA':{'appEui':'AA02'}}]}");
-    QStringList devices;
-    for (const API::SServerDeviceInfo& device : API::readDevicesList(response))
-        devices << device.devEui + "|" + device.appEui + "|" + device.devName;
-    QCOMPARE(devices, QStringList({"bb01|aa01|Meter", "BB02|AA02|", "BB02|AA02|"}));
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<bool>("listed");
+
+    QTest::newRow("complete") << QByteArray("{'devEui':'b1','devName':'','OTAA':{'appEui':'a1'}}")
+                              << true;
+    QTest::newRow("no OTAA") << QByteArray("{'devEui':'b1','devName':'M'}") << false;
+    QTest::newRow("empty OTAA") << QByteArray("{'devEui':'b1','devName':'M','OTAA':{}}") << false;
+    QTest::newRow("OTAA not an object")
+        << QByteArray("{'devEui':'b1','devName':'M','OTAA':'a1'}") << false;
+    QTest::newRow("application EUI not a text")
+        << QByteArray("{'devEui':'b1','devName':'M','OTAA':{'appEui':12}}") << false;
+    QTest::newRow("no name, application EUI given")
+        << QByteArray("{'devEui':'b1','OTAA':{'appEui':'a1'}}") << false;
+    QTest::newRow("no device EUI") << QByteArray("{'devName':'M','OTAA':{'appEui':'a1'}}") << false;
+    QTest::newRow("not an object") << QByteArray("'b1'") << false;
+}
+
+// Only entries with a device EUI, a name and a textual application EUI are listed.
+void TestApiMessages::devicesListEntry()
+{
+    QFETCH(QByteArray, entry);
+    QFETCH(bool, listed);
+
+    const QList<API::SServerDeviceInfo> devices
+        = API::readDevicesList(json("{'devices_list':[" + entry + "]}"));
+    QCOMPARE(devices.size(), listed ? 1 : 0);
+}
+
+// Entries keep the order, the case and the duplicates the server sent.
+void TestApiMessages::devicesListKeepsWhatWasSent()
+{
+    const QList<API::SServerDeviceInfo> devices
+        = API::readDevicesList(json("{'devices_list':["
+                                    "{'devEui':'bb01','devName':'Meter','OTAA':{'appEui':'aa01'}},"
+                                    "{'devEui':'BB02','devName':'','OTAA':{'appEui':'AA02'}},"
+                                    "{'devEui':'BB02','devName':'','OTAA':{'appEui':'AA02'}}]}"));
+    QCOMPARE(devEuisOf(devices), QStringList({"bb01", "BB02", "BB02"}));
+    QCOMPARE(devices.at(0).appEui, QString("aa01"));
+    QCOMPARE(devices.at(0).devName, QString("Meter"));
 }
 
 QTEST_GUILESS_MAIN(TestApiMessages)

@@ -3,19 +3,43 @@
 #include "clogfile.h"
 #include "cserverhandler.h"
 #include "csettings.h"
+#include "servertexts.h"
 
+#include <QEventLoop>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 namespace {
-const int CONNECT_RETRY_MS = 300;
-const int TASK_ANSWER_MS = 1500;
-const QString PREFIX = QStringLiteral("[CServerHandler::textMessageReceivedSlot] ");
-enum ELoss { LOSS_SILENT, LOSS_DROP, LOSS_DOWN };
-const QString PING_TIMEOUT = QStringLiteral("Ping timeout, trying to reconnect server...");
-const QString RETRY = QStringLiteral("Server is disconnected, trying to reconnect server...");
+const int PING_PERIOD_MS = 200;
+const int CONNECT_RETRY_MS = 200;
+const int TASK_ANSWER_MS = 1000;
+const int TASK_QUEUE_WAIT_MS = 3000;
+// How long the web API waits for a device list.
+const int WEB_WAIT_MS = 2000;
+
+const QJsonObject UPLINK {{"type", "UNCONF_UP"}, {"devEui", "00aa11bb22cc33dd"}, {"data", "0aff"}};
+
+QJsonObject device(const QString& devEui)
+{
+    return {{"devEui", devEui}, {"devName", "Meter"}, {"OTAA", QJsonObject {{"appEui", "A1"}}}};
+}
+
+QStringList devEuisOf(const QList<API::SServerDeviceInfo>& devices)
+{
+    QStringList devEuis;
+    for (const API::SServerDeviceInfo& device : devices)
+        devEuis << device.devEui;
+    return devEuis;
+}
+
+// One getDevicesListResp as a listener received it.
+struct SDevicesAnswer
+{
+    bool status = false;
+    QStringList devEuis;
+};
 
 // A client, the network server it talks to, and what the client reported.
 struct SSession
@@ -24,37 +48,89 @@ struct SSession
     CServerHandler client;
     QSignalSpy connections {&server, &CFakeNetworkServer::clientConnected};
     QStringList statuses;
-    QStringList packets; // "device EUI fcnt data"
-    QStringList devicesAnswers; // "status:device count"
+    QList<API::SApiDeviceData> packets;
+    QList<SDevicesAnswer> devicesAnswers;
 
     // The long intervals shortened so the suite stays fast; the first-ping wait stays 2 s.
     SSession()
     {
         CServerHandler::STimings timings;
-        timings.pingPeriod = timings.pingAnswer = 200;
+        timings.pingPeriod = timings.pingAnswer = PING_PERIOD_MS;
         timings.taskAnswer = TASK_ANSWER_MS;
-        timings.taskQueueWait = 3000;
+        timings.taskQueueWait = TASK_QUEUE_WAIT_MS;
         timings.connectRetry = CONNECT_RETRY_MS;
         client.setTimings(timings);
         server.listen();
         QObject::connect(&client, &CServerHandler::changeServerStatus,
             [this](COMM::EServerStatus status) { statuses << COMM::serverStatusText(status); });
-        QObject::connect(
-            &client, &CServerHandler::newPacketReceived, [this](const API::SApiDeviceData& p) {
-                packets << p.devEui + " " + QString::number(p.fcnt) + " " + p.data.toHex();
-            });
+        QObject::connect(&client, &CServerHandler::newPacketReceived,
+            [this](const API::SApiDeviceData& packet) { packets << packet; });
         QObject::connect(&client, &CServerHandler::getDevicesListResp,
             [this](bool status, const QList<API::SServerDeviceInfo>& devices) {
-                devicesAnswers << QString("%1:%2").arg(status).arg(devices.size());
+                devicesAnswers << SDevicesAnswer {status, devEuisOf(devices)};
             });
     }
     QString status() const { return COMM::serverStatusText(client.getCurrentStatus()); }
     void start() { client.connectSlot(server.url().toString(), "user", "secret"); }
+    // Waits on the status signal rather than polling, which keeps the suite fast.
     bool loggedIn()
     {
+        QSignalSpy changes(&client, &CServerHandler::changeServerStatus);
         start();
-        return QTest::qWaitFor([this]() { return status() == "ONLINE"; }, 5000);
+        while (status() != "ONLINE") {
+            if (!changes.wait(5000))
+                return false;
+        }
+        return true;
     }
+    QList<bool> answerStatuses() const
+    {
+        QList<bool> result;
+        for (const SDevicesAnswer& answer : devicesAnswers)
+            result << answer.status;
+        return result;
+    }
+    // Milliseconds between the first two get_devices_req the server received.
+    qint64 requestGap() const
+    {
+        const auto requests = server.received("get_devices_req");
+        return requests.at(1).timeMs - requests.at(0).timeMs;
+    }
+};
+
+// Asks for the device list from a thread of its own and waits for the answer in that thread's
+// event loop, as the web API does.
+class CWebThreadCaller
+{
+public:
+    explicit CWebThreadCaller(CServerHandler& client)
+        : thread(QThread::create([this, &client]() { ask(client); }))
+    {
+        thread->start();
+    }
+    ~CWebThreadCaller() { thread->wait(); }
+    bool finished() const { return thread->isFinished(); }
+
+    bool answered = false;
+    QStringList devEuis;
+
+private:
+    void ask(CServerHandler& client)
+    {
+        client.getDevicesListReq({"A1"});
+        QEventLoop loop;
+        QObject receiver; // lives in this thread, so the answer is queued to it
+        QObject::connect(&client, &CServerHandler::getDevicesListResp, &receiver,
+            [this, &loop](bool, const QList<API::SServerDeviceInfo>& devices) {
+                answered = true;
+                devEuis = devEuisOf(devices);
+                loop.quit();
+            });
+        QTimer::singleShot(WEB_WAIT_MS, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    QScopedPointer<QThread> thread;
 };
 } // namespace
 
@@ -63,21 +139,38 @@ class TestServerHandler : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void loginAndLostServer_data();
-    void loginAndLostServer();
+    void loginSequence();
+    void loginStoresConnection();
+    void pingsWhileOnline();
+    void reconnectsAfterLostServer_data();
+    void reconnectsAfterLostServer();
     void failedLogin_data();
     void failedLogin();
-    void firstPingUnanswered();
-    void devicesListTasks_data();
-    void devicesListTasks();
+    void failedLoginIsNotRetried();
+    void loginAnswerAfterFailureIgnored();
+    void firstPingTimeout();
+    void latePingAnswerContinuesLogin();
+    void invalidUrl();
+    void notAJsonObjectIgnored_data();
+    void notAJsonObjectIgnored();
+    void onlyUplinksWithDataForwarded_data();
+    void onlyUplinksWithDataForwarded();
+    void recentUplinkForwarded();
+    void refusedRequest_data();
+    void refusedRequest();
+    void secondRequestWaitsForAnswer_data();
+    void secondRequestWaitsForAnswer();
+    void unansweredRequestAnsweredLocally();
+    void lateAnswerTakenForNextRequest();
+    void lateAnswerWithoutRequestLogged();
+    void recentUplinksRequestBlocksQueue();
+    void webThreadCallerGetsItsOwnAnswer_data();
+    void webThreadCallerGetsItsOwnAnswer();
 
 private:
-    // The stored connection as another program reads it from the file.
-    QString storedConnection() const
+    QString storedValue(const QString& key) const
     {
-        QSettings file(dir.filePath("settings.conf"), QSettings::IniFormat);
-        return file.value("server/address").toString() + " " + file.value("server/login").toString()
-            + " " + file.value("server/password").toString();
+        return QSettings(dir.filePath("settings.conf"), QSettings::IniFormat).value(key).toString();
     }
     int logCount(const QString& text) const
     {
@@ -90,41 +183,68 @@ private:
 
 void TestServerHandler::initTestCase()
 {
+    // The types that travel queued, registered as the service does at start-up.
+    qRegisterMetaType<COMM::EServerStatus>("COMM::EServerStatus");
+    qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
     QVERIFY(CSettings::getInstance(dir.filePath("settings.conf")));
     CLogFile::getInstance(dir.filePath("history.log"), QString());
 }
 
-void TestServerHandler::loginAndLostServer_data()
+void TestServerHandler::loginSequence()
 {
-    QTest::addColumn<int>("loss");
-    QTest::newRow("stops answering") << int(LOSS_SILENT);
-    QTest::newRow("drops the connection") << int(LOSS_DROP);
-    QTest::newRow("down for a while") << int(LOSS_DOWN);
-}
-
-// After a lost server the client logs in again by itself, with the stored connection read anew,
-// and uplinks flow again; a server that is down (as at start-up, before it is up) is tried again
-// until it is back.
-void TestServerHandler::loginAndLostServer()
-{
-    QFETCH(int, loss);
-
     SSession session;
     QVERIFY(session.loggedIn());
     QCOMPARE(
         session.statuses, QStringList({"DISCONNECTED", "PING WAITING", "AUTH WAITING", "ONLINE"}));
     QCOMPARE(session.server.received().at(1).message,
         QJsonObject({{"cmd", "auth_req"}, {"login", "user"}, {"password", "secret"}}));
-    QCOMPARE(storedConnection(), session.server.url().toString() + " user secret");
+}
 
-    // Pings go out every period while online (on average: Qt's coarse timers may fire up to 5 %
-    // early, and a receipt may lag), and answered pings keep the connection.
+void TestServerHandler::loginStoresConnection()
+{
+    CSettings::writeValue("server/address", "ws://127.0.0.1:1");
+    SSession session;
+    QVERIFY(session.loggedIn());
+    QCOMPARE(storedValue("server/address"), session.server.url().toString());
+    QCOMPARE(storedValue("server/login"), QString("user"));
+    QCOMPARE(storedValue("server/password"), QString("secret"));
+}
+
+// On average one ping per period: Qt's coarse timers may fire up to 5 % early, and a receipt
+// may lag. Answered pings keep the connection.
+void TestServerHandler::pingsWhileOnline()
+{
+    SSession session;
+    QVERIFY(session.loggedIn());
     QTRY_VERIFY(session.server.received("ping_req").size() >= 5);
-    const QList<CFakeNetworkServer::SReceivedMessage> pings = session.server.received("ping_req");
-    QVERIFY(pings.last().timeMs - pings.at(1).timeMs >= (pings.size() - 2) * 180);
+    const auto pings = session.server.received("ping_req");
+    const qint64 span = pings.last().timeMs - pings.at(1).timeMs;
+    QVERIFY2(
+        span >= (pings.size() - 2) * PING_PERIOD_MS * 9 / 10, qPrintable(QString::number(span)));
     QCOMPARE(session.connections.count(), 1);
+}
 
-    CConsoleCatcher console;
+enum ELoss { LOSS_SILENT, LOSS_DROP, LOSS_DOWN };
+
+void TestServerHandler::reconnectsAfterLostServer_data()
+{
+    QTest::addColumn<int>("loss");
+    QTest::addColumn<QString>("console");
+    QTest::newRow("stops answering") << int(LOSS_SILENT) << ServerTexts::PING_TIMEOUT;
+    QTest::newRow("drops the connection") << int(LOSS_DROP) << ServerTexts::DISCONNECTED_RETRY;
+    QTest::newRow("down for a while") << int(LOSS_DOWN) << ServerTexts::DISCONNECTED_RETRY;
+}
+
+// The client logs in again by itself, with the stored connection read anew; a server that is
+// down (as at start-up, before it is up) is tried again until it is back.
+void TestServerHandler::reconnectsAfterLostServer()
+{
+    QFETCH(int, loss);
+    QFETCH(QString, console);
+
+    SSession session;
+    QVERIFY(session.loggedIn());
+    CConsoleCatcher catcher;
     CSettings::writeValue("server/login", "edited-user");
     const quint16 port = session.server.port();
     if (loss == LOSS_SILENT) {
@@ -133,28 +253,14 @@ void TestServerHandler::loginAndLostServer()
         session.server.dropConnections();
     } else {
         session.server.close();
-        QTRY_VERIFY(console.count(RETRY) >= 2);
+        QTRY_VERIFY(catcher.count(console) >= 2);
         QVERIFY(session.server.listen(port));
     }
     QTRY_COMPARE(session.connections.count(), 2);
     QTRY_COMPARE(session.status(), QString("ONLINE"));
-    if (loss != LOSS_DOWN)
-        QCOMPARE(console.count(loss == LOSS_DROP ? RETRY : PING_TIMEOUT), 1);
+    QVERIFY(catcher.contains(console));
     QCOMPARE(session.server.received("auth_req").last().message.value("login").toString(),
         QString("edited-user"));
-
-    // Then only uplinks are forwarded, whether pushed or asked for.
-    session.server.pushRx({{"type", "JOIN_REQ"}, {"devEui", "a1"}, {"data", "01"}});
-    session.server.pushRx({{"type", "UNCONF_UP+MAC_LINKCHECK_REQ"}, {"devEui", "00aa11bb22cc33dd"},
-        {"fcnt", 42}, {"data", "0aff"}});
-    QTRY_COMPARE(session.packets, QStringList({"00AA11BB22CC33DD 42 0aff"}));
-    session.server.setDataList({QJsonObject {{"type", "JOIN_REQ"}, {"data", "01"}},
-        QJsonObject {{"type", "UNCONF_UP"}, {"fcnt", 7}, {"data", "0102"}}});
-    session.client.getDeviceLastPackets("00aa11bb22cc33dd");
-    QTRY_COMPARE(session.packets.mid(1), QStringList({"00AA11BB22CC33DD 7 0102"}));
-    QCOMPARE(session.server.received("get_data_req").at(0).message,
-        QJsonObject({{"cmd", "get_data_req"}, {"devEui", "00AA11BB22CC33DD"},
-            {"select", QJsonObject {{"direction", "UPLINK"}, {"limit", 10}}}}));
 }
 
 void TestServerHandler::failedLogin_data()
@@ -162,15 +268,17 @@ void TestServerHandler::failedLogin_data()
     QTest::addColumn<QString>("answer"); // empty: the server refuses by itself
     QTest::addColumn<QString>("console");
 
-    const QString prefix = PREFIX + "State=auth: unknown message";
-    QTest::newRow("refused") << QString() << prefix + "[4], err[wrong password]";
+    QTest::newRow("refused") << QString() << ServerTexts::AUTH_REFUSED.arg("wrong password");
+    QTest::newRow("status as text") << R"({"cmd":"auth_resp","status":"true","err_string":"x"})"
+                                    << ServerTexts::AUTH_REFUSED.arg("x");
+    QTest::newRow("no status") << R"({"cmd":"auth_resp"})" << ServerTexts::AUTH_PHASE_NO_STATUS;
     QTest::newRow("uplink before the answer")
-        << R"({"cmd":"rx","type":"UNCONF_UP","devEui":"a1","data":"01"})" << prefix + "[2]";
-    QTest::newRow("status as text")
-        << R"({"cmd":"auth_resp","status":"true","err_string":"x"})" << prefix + "[4], err[x]";
+        << R"({"cmd":"rx","type":"UNCONF_UP","devEui":"a1","data":"01"})"
+        << ServerTexts::AUTH_PHASE_UNKNOWN_COMMAND;
+    QTest::newRow("no command") << R"({"status":true})" << ServerTexts::AUTH_PHASE_NO_COMMAND;
 }
 
-// A failed login keeps the stored connection and is not retried.
+// A failed login is reported and keeps the stored connection.
 void TestServerHandler::failedLogin()
 {
     QFETCH(QString, answer);
@@ -178,10 +286,7 @@ void TestServerHandler::failedLogin()
 
     SSession session;
     CConsoleCatcher catcher;
-    // A retry would come back to this server.
-    CSettings::writeValue("server/address", session.server.url().toString());
     CSettings::writeValue("server/login", "stored-user");
-    const QString stored = storedConnection();
     session.server.setAuthMode(
         answer.isEmpty() ? CFakeNetworkServer::AUTH_REFUSE : CFakeNetworkServer::AUTH_SILENT,
         "wrong password");
@@ -194,20 +299,40 @@ void TestServerHandler::failedLogin()
     QCOMPARE(catcher.count(console), 1);
     QCOMPARE(session.statuses,
         QStringList({"DISCONNECTED", "PING WAITING", "AUTH WAITING", "INVALID AUTH"}));
+    QCOMPARE(storedValue("server/login"), QString("stored-user"));
+    QVERIFY(session.packets.isEmpty());
+}
 
-    // A proper answer after that is ignored; the text that follows shows it has been read.
-    session.server.sendToAll({{"cmd", "auth_resp"}, {"status", true}});
-    session.server.sendTextToAll("not json");
-    QTRY_VERIFY(catcher.contains(PREFIX + "Unknown input message format"));
+// The same credentials would be refused again.
+void TestServerHandler::failedLoginIsNotRetried()
+{
+    SSession session;
+    // A retry would come back to this server.
+    CSettings::writeValue("server/address", session.server.url().toString());
+    session.server.setAuthMode(CFakeNetworkServer::AUTH_REFUSE);
+    session.start();
+    QTRY_COMPARE(session.status(), QString("INVALID AUTH"));
     session.server.dropConnections();
     QTRY_COMPARE(session.status(), QString("DISCONNECTED"));
     QTest::qWait(3 * CONNECT_RETRY_MS);
     QCOMPARE(session.connections.count(), 1);
-    QCOMPARE(storedConnection(), stored);
-    QVERIFY(session.packets.isEmpty());
 }
 
-void TestServerHandler::firstPingUnanswered()
+void TestServerHandler::loginAnswerAfterFailureIgnored()
+{
+    SSession session;
+    CConsoleCatcher catcher;
+    session.server.setAuthMode(CFakeNetworkServer::AUTH_REFUSE);
+    session.start();
+    QTRY_COMPARE(session.status(), QString("INVALID AUTH"));
+    session.server.sendToAll({{"cmd", "auth_resp"}, {"status", true}});
+    // The text that follows shows the answer has been read.
+    session.server.sendTextToAll("not json");
+    QTRY_VERIFY(catcher.contains(ServerTexts::NOT_A_JSON_OBJECT));
+    QCOMPARE(session.status(), QString("INVALID AUTH"));
+}
+
+void TestServerHandler::firstPingTimeout()
 {
     SSession session;
     session.client.setTimings({});
@@ -216,65 +341,299 @@ void TestServerHandler::firstPingUnanswered()
     QTRY_COMPARE(session.status(), QString("PING WAITING"));
     QElapsedTimer clock;
     clock.start();
-    QTRY_COMPARE_WITH_TIMEOUT(session.status(), QString("INVALID PING"), 4000);
-    QVERIFY(clock.elapsed() >= 1700);
+    QTRY_COMPARE_WITH_TIMEOUT(session.status(), QString("INVALID PING"), 5000);
+    QVERIFY2(clock.elapsed() >= 1700, qPrintable(QString::number(clock.elapsed())));
+}
 
-    // A late ping_resp still continues the login.
+void TestServerHandler::latePingAnswerContinuesLogin()
+{
+    SSession session;
+    CServerHandler::STimings timings;
+    timings.firstPingAnswer = 100;
+    session.client.setTimings(timings);
+    session.server.setAnswerPings(false);
+    session.start();
+    QTRY_COMPARE(session.status(), QString("INVALID PING"));
     session.server.sendToAll({{"cmd", "ping_resp"}});
     QTRY_COMPARE(session.status(), QString("ONLINE"));
     QCOMPARE(session.statuses,
         QStringList({"DISCONNECTED", "PING WAITING", "INVALID PING", "AUTH WAITING", "ONLINE"}));
 }
 
-void TestServerHandler::devicesListTasks_data()
+// The stored address stays; the client reports that it is not connected.
+void TestServerHandler::invalidUrl()
 {
-    QTest::addColumn<bool>("fromSecondThread");
-    QTest::addColumn<bool>("status");
-    QTest::addColumn<int>("answerDelayMs");
-    QTest::addColumn<QStringList>("answers");
-    QTest::newRow("in a row") << false << true << 300 << QStringList {"1:1", "1:1"};
-    QTest::newRow("from a second thread") << true << true << 300 << QStringList {"1:1", "1:1"};
-    QTest::newRow("refused") << false << false << 300 << QStringList {"0:0", "0:0"};
-    // The first times out and is answered locally with nothing; its late answer is taken for the
-    // second, and the late answer to that one finds no request and is dropped.
-    QTest::newRow("late") << false << true << 2000 << QStringList {"0:0", "1:1"};
+    SSession session;
+    QVERIFY(session.loggedIn());
+    const int logged = logCount(ServerTexts::INVALID_URL.arg("http://[x"));
+    session.client.connectSlot("http://[x", "other", "pw");
+    QCOMPARE(session.status(), QString("DISCONNECTED"));
+    QCOMPARE(session.client.getLastAddr(), session.server.url().toString());
+    QCOMPARE(session.client.getLastLogin(), QString("user"));
+    QTRY_COMPARE(logCount(ServerTexts::INVALID_URL.arg("http://[x")), logged + 1);
 }
 
-// The second request goes out only once the first is answered (which frees the queue at once)
-// or has timed out; a caller in another thread (the web thread) waits for that.
-void TestServerHandler::devicesListTasks()
+enum EPhase { PHASE_PING, PHASE_AUTH, PHASE_VERIFIED };
+
+void TestServerHandler::notAJsonObjectIgnored_data()
 {
-    QFETCH(bool, fromSecondThread);
-    QFETCH(bool, status);
-    QFETCH(int, answerDelayMs);
-    QFETCH(QStringList, answers);
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("status");
+
+    QTest::newRow("plain text, first ping") << int(PHASE_PING) << "ping_resp"
+                                            << "PING WAITING";
+    QTest::newRow("array, first ping") << int(PHASE_PING) << R"([{"cmd":"ping_resp"}])"
+                                       << "PING WAITING";
+    QTest::newRow("plain text, login") << int(PHASE_AUTH) << "auth_resp"
+                                       << "AUTH WAITING";
+    QTest::newRow("array, online") << int(PHASE_VERIFIED) << "[]"
+                                   << "ONLINE";
+}
+
+// Such a message is dropped with a console line and changes nothing: the phase is unchanged, so
+// the proper answer that follows is still taken.
+void TestServerHandler::notAJsonObjectIgnored()
+{
+    QFETCH(int, phase);
+    QFETCH(QString, text);
+    QFETCH(QString, status);
+
+    SSession session;
+    CConsoleCatcher catcher;
+    session.server.setAnswerPings(phase != PHASE_PING);
+    session.server.setAuthMode(phase == PHASE_VERIFIED ? CFakeNetworkServer::AUTH_ACCEPT
+                                                       : CFakeNetworkServer::AUTH_SILENT);
+    session.start();
+    QTRY_COMPARE(session.status(), status);
+    session.server.sendTextToAll(text);
+    QTRY_COMPARE(catcher.count(ServerTexts::NOT_A_JSON_OBJECT), 1);
+    QCOMPARE(session.status(), status);
+    if (phase == PHASE_PING)
+        session.server.sendToAll({{"cmd", "ping_resp"}});
+    else if (phase == PHASE_AUTH)
+        session.server.sendToAll({{"cmd", "auth_resp"}, {"status", true}});
+    else
+        session.server.pushRx(UPLINK);
+    QTRY_COMPARE(session.status(), phase == PHASE_PING ? QString("AUTH WAITING") : "ONLINE");
+    QTRY_COMPARE(session.packets.size(), phase == PHASE_VERIFIED ? 1 : 0);
+}
+
+void TestServerHandler::onlyUplinksWithDataForwarded_data()
+{
+    QTest::addColumn<QJsonObject>("message");
+    QTest::addColumn<bool>("forwarded");
+
+    QTest::newRow("uplink") << QJsonObject {{"cmd", "rx"}, {"type", "CONF_UP"}, {"devEui", "b1"},
+        {"data", "01"}} << true;
+    QTest::newRow("join request") << QJsonObject {{"cmd", "rx"}, {"type", "JOIN_REQ"},
+        {"devEui", "b1"}, {"data", "01"}}
+                                  << false;
+    QTest::newRow("uplink without data")
+        << QJsonObject {{"cmd", "rx"}, {"type", "UNCONF_UP"}, {"devEui", "b1"}} << false;
+    QTest::newRow("uplink without command")
+        << QJsonObject {{"type", "UNCONF_UP"}, {"devEui", "b1"}, {"data", "01"}} << false;
+    QTest::newRow("other command")
+        << QJsonObject {{"cmd", "tx"}, {"type", "UNCONF_UP"}, {"devEui", "b1"}, {"data", "01"}}
+        << false;
+}
+
+void TestServerHandler::onlyUplinksWithDataForwarded()
+{
+    QFETCH(QJsonObject, message);
+    QFETCH(bool, forwarded);
 
     SSession session;
     QVERIFY(session.loggedIn());
-    const QJsonObject device {
-        {"devEui", "b1"}, {"devName", "M"}, {"OTAA", QJsonObject {{"appEui", "a1"}}}};
-    session.server.setDevicesList({device}, status, answerDelayMs);
-    const QString unscheduled = PREFIX + "State=verified: unsheduled packet from server";
-    const int unscheduledBefore = logCount(unscheduled);
-    QVERIFY(session.client.getDevicesListReq({"a1"}));
-    if (fromSecondThread) {
-        QTRY_COMPARE(session.server.received("get_devices_req").size(), 1);
-        QScopedPointer<QThread> web(
-            QThread::create([&]() { session.client.getDevicesListReq({"a1"}); }));
-        web->start();
-        QTRY_VERIFY(web->isFinished());
-    } else {
-        QVERIFY(session.client.getDevicesListReq({"a1"}));
-    }
+    session.server.sendToAll(message);
+    // An uplink that is forwarded in any case shows when the message before it has been read.
+    session.server.pushRx(UPLINK);
+    QTRY_COMPARE(session.packets.size(), forwarded ? 2 : 1);
+    QCOMPARE(session.packets.last().devEui, QString("00AA11BB22CC33DD"));
+}
 
-    QTRY_COMPARE(session.devicesAnswers, answers);
-    const auto requests = session.server.received("get_devices_req");
-    QCOMPARE(requests.size(), 2);
-    const qint64 gap = requests.at(1).timeMs - requests.at(0).timeMs;
-    const int expectedGap = qMin(answerDelayMs, TASK_ANSWER_MS);
-    QVERIFY(gap >= expectedGap * 9 / 10 && gap < expectedGap + 1000);
-    QTRY_COMPARE(logCount(unscheduled), unscheduledBefore + int(answerDelayMs > TASK_ANSWER_MS));
-    QCOMPARE(session.devicesAnswers, answers);
+// An uplink asked for goes the way of the pushed ones.
+void TestServerHandler::recentUplinkForwarded()
+{
+    SSession session;
+    QVERIFY(session.loggedIn());
+    session.server.setDataList({QJsonObject {{"type", "JOIN_REQ"}, {"data", "01"}},
+        QJsonObject {{"type", "UNCONF_UP"}, {"fcnt", 7}, {"data", "0102"}}});
+    session.client.getDeviceLastPackets("00aa11bb22cc33dd");
+    QTRY_COMPARE(session.packets.size(), 1);
+    QCOMPARE(session.packets.at(0).devEui, QString("00AA11BB22CC33DD"));
+    QCOMPARE(session.packets.at(0).fcnt, quint32(7));
+    QCOMPARE(session.server.received("get_data_req").at(0).message.value("devEui").toString(),
+        QString("00AA11BB22CC33DD"));
+}
+
+enum ERequest { REQUEST_DEVICES_LIST, REQUEST_RECENT_UPLINKS };
+
+void TestServerHandler::refusedRequest_data()
+{
+    QTest::addColumn<int>("request");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QString>("log");
+
+    QTest::newRow("devices list, no application EUI")
+        << int(REQUEST_DEVICES_LIST) << "" << true << ServerTexts::DEVICES_LIST_EMPTY_APPEUI_LIST;
+    QTest::newRow("devices list, not logged in")
+        << int(REQUEST_DEVICES_LIST) << "A1" << false << ServerTexts::DEVICES_LIST_NOT_CONNECTED;
+    QTest::newRow("recent uplinks, no device EUI")
+        << int(REQUEST_RECENT_UPLINKS) << "" << true << ServerTexts::LAST_PACKETS_EMPTY_DEVEUI;
+    QTest::newRow("recent uplinks, not logged in")
+        << int(REQUEST_RECENT_UPLINKS) << "B1" << false << ServerTexts::LAST_PACKETS_NOT_CONNECTED;
+}
+
+// A refused request is logged and queues nothing: the request that follows goes out at once.
+void TestServerHandler::refusedRequest()
+{
+    QFETCH(int, request);
+    QFETCH(QString, argument);
+    QFETCH(bool, loggedIn);
+    QFETCH(QString, log);
+
+    SSession session;
+    session.server.setAuthMode(
+        loggedIn ? CFakeNetworkServer::AUTH_ACCEPT : CFakeNetworkServer::AUTH_SILENT);
+    session.start();
+    QTRY_COMPARE(session.status(), QString(loggedIn ? "ONLINE" : "AUTH WAITING"));
+    const int logged = logCount(log);
+    if (request == REQUEST_DEVICES_LIST) {
+        const QStringList appEuis = argument.isEmpty() ? QStringList() : QStringList(argument);
+        QCOMPARE(session.client.getDevicesListReq(appEuis), false);
+    } else {
+        session.client.getDeviceLastPackets(argument);
+    }
+    QTRY_COMPARE(logCount(log), logged + 1);
+    session.server.sendToAll({{"cmd", "auth_resp"}, {"status", true}});
+    QTRY_COMPARE(session.status(), QString("ONLINE"));
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+    QTRY_COMPARE(session.devicesAnswers.size(), 1);
+    QCOMPARE(session.server.received("get_data_req").size(), 0);
+}
+
+void TestServerHandler::secondRequestWaitsForAnswer_data()
+{
+    QTest::addColumn<bool>("status");
+    QTest::addColumn<int>("answerDelayMs");
+    QTest::addColumn<QStringList>("devEuis");
+
+    QTest::newRow("answered") << true << 100 << QStringList {"B1"};
+    // A refusal frees the queue at once as well.
+    QTest::newRow("refused") << false << 100 << QStringList();
+}
+
+// Only one request is in flight; the second goes out once the first has been answered.
+void TestServerHandler::secondRequestWaitsForAnswer()
+{
+    QFETCH(bool, status);
+    QFETCH(int, answerDelayMs);
+    QFETCH(QStringList, devEuis);
+
+    SSession session;
+    QVERIFY(session.loggedIn());
+    session.server.setDevicesList({device("B1")}, status, answerDelayMs);
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+
+    QTRY_COMPARE(session.devicesAnswers.size(), 2);
+    QCOMPARE(session.answerStatuses(), QList<bool>({status, status}));
+    QCOMPARE(session.devicesAnswers.at(0).devEuis, devEuis);
+    const qint64 gap = session.requestGap();
+    QVERIFY2(gap >= answerDelayMs * 9 / 10, qPrintable(QString::number(gap)));
+    // Well before the answer time would have freed it.
+    QVERIFY2(gap < TASK_ANSWER_MS * 3 / 4, qPrintable(QString::number(gap)));
+}
+
+// A request the server does not answer in time is answered with nothing, and frees the queue.
+void TestServerHandler::unansweredRequestAnsweredLocally()
+{
+    SSession session;
+    QVERIFY(session.loggedIn());
+    session.server.setDevicesList({device("B1")}, true, -1);
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+
+    QTRY_COMPARE(session.devicesAnswers.size(), 1);
+    QCOMPARE(session.devicesAnswers.at(0).status, false);
+    QTRY_COMPARE(session.server.received("get_devices_req").size(), 2);
+    QVERIFY2(session.requestGap() >= TASK_ANSWER_MS * 9 / 10,
+        qPrintable(QString::number(session.requestGap())));
+}
+
+// The answer to a timed-out request is taken for the request in flight when it comes.
+void TestServerHandler::lateAnswerTakenForNextRequest()
+{
+    SSession session;
+    QVERIFY(session.loggedIn());
+    session.server.setDevicesList({device("B1")}, true, TASK_ANSWER_MS * 3 / 2);
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+
+    QTRY_COMPARE(session.devicesAnswers.size(), 2);
+    QCOMPARE(session.answerStatuses(), QList<bool>({false, true}));
+    QCOMPARE(session.devicesAnswers.at(1).devEuis, QStringList({"B1"}));
+}
+
+// With no request in flight a late answer is logged and dropped.
+void TestServerHandler::lateAnswerWithoutRequestLogged()
+{
+    SSession session;
+    QVERIFY(session.loggedIn());
+    session.server.setDevicesList({device("B1")}, true, TASK_ANSWER_MS * 6 / 5);
+    const int logged = logCount(ServerTexts::UNSCHEDULED_PACKET);
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+
+    QTRY_COMPARE(logCount(ServerTexts::UNSCHEDULED_PACKET), logged + 1);
+    QCOMPARE(session.answerStatuses(), QList<bool>({false}));
+}
+
+// Its answer does not free the queue: the next request waits for the answer time to pass.
+void TestServerHandler::recentUplinksRequestBlocksQueue()
+{
+    SSession session;
+    QVERIFY(session.loggedIn());
+    session.client.getDeviceLastPackets("b1");
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+
+    QTRY_COMPARE(session.server.received("get_devices_req").size(), 1);
+    const qint64 gap = session.server.received("get_devices_req").at(0).timeMs
+        - session.server.received("get_data_req").at(0).timeMs;
+    QVERIFY2(gap >= TASK_ANSWER_MS * 9 / 10, qPrintable(QString::number(gap)));
+}
+
+void TestServerHandler::webThreadCallerGetsItsOwnAnswer_data()
+{
+    QTest::addColumn<bool>("requestInFlight");
+    QTest::addColumn<int>("inFlightAnswerDelayMs"); // negative: never answered
+
+    QTest::newRow("queue idle") << false << 0;
+    QTest::newRow("another request in flight, answered") << true << TASK_ANSWER_MS / 2;
+    QTest::newRow("another request in flight, timing out") << true << -1;
+}
+
+// The web thread queues a request and then listens for an answer for a while. While another
+// request is in flight, the answer to that one must not reach it: its call returns only once the
+// request in flight has been answered or has timed out, and not long after.
+void TestServerHandler::webThreadCallerGetsItsOwnAnswer()
+{
+    QFETCH(bool, requestInFlight);
+    QFETCH(int, inFlightAnswerDelayMs);
+
+    SSession session;
+    QVERIFY(session.loggedIn());
+    if (requestInFlight) {
+        session.server.setDevicesList({device("B1")}, true, inFlightAnswerDelayMs);
+        QVERIFY(session.client.getDevicesListReq({"A1"}));
+        QTRY_COMPARE(session.server.received("get_devices_req").size(), 1);
+    }
+    session.server.setDevicesList({device("B2")}, true, TASK_ANSWER_MS / 2);
+    CWebThreadCaller web(session.client);
+    QTRY_VERIFY_WITH_TIMEOUT(web.finished(), TASK_QUEUE_WAIT_MS + 2 * WEB_WAIT_MS);
+    QVERIFY(web.answered);
+    QCOMPARE(web.devEuis, QStringList({"B2"}));
 }
 
 QTEST_GUILESS_MAIN(TestServerHandler)
