@@ -2,11 +2,11 @@
 
 #include "httperror.h"
 #include "httplimits.h"
-#include "httplogging.h"
 #include "httptexts.h"
 #include "requestparser.h"
 #include "responsegenerator.h"
 
+#include <QDebug>
 #include <QTcpSocket>
 
 namespace Http {
@@ -122,19 +122,18 @@ void Connection::processBuffer()
         switch (result.state) {
         case RequestParser::NeedMoreData:
             if (m_receiveBuffer.size() > MAX_PENDING_REQUEST_SIZE) {
-                qCWarning(lcHttp).noquote()
-                    << HttpTexts::REQUEST_TOO_LARGE.arg(MAX_PENDING_REQUEST_SIZE)
-                           .arg(peerAddress());
+                qWarning().noquote() << HttpTexts::REQUEST_TOO_LARGE.arg(MAX_PENDING_REQUEST_SIZE)
+                                            .arg(peerAddress());
                 failAndClose(413, HttpStatusText::PAYLOAD_TOO_LARGE);
             }
             return;
         case RequestParser::UnsupportedMethod:
-            qCWarning(lcHttp).noquote()
-                << HttpTexts::BAD_REQUEST_METHOD.arg(peerAddress(), result.request.method);
+            qWarning().noquote() << HttpTexts::BAD_REQUEST_METHOD.arg(
+                peerAddress(), result.request.method);
             failAndClose(501, HttpStatusText::NOT_IMPLEMENTED);
             return;
         case RequestParser::Malformed:
-            qCWarning(lcHttp).noquote() << HttpTexts::BAD_REQUEST.arg(peerAddress());
+            qWarning().noquote() << HttpTexts::BAD_REQUEST.arg(peerAddress());
             failAndClose(400, HttpStatusText::BAD_REQUEST);
             return;
         case RequestParser::Complete: {

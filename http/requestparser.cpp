@@ -2,10 +2,10 @@
 
 #include "bytearrayutils.h"
 #include "httplimits.h"
-#include "httplogging.h"
 #include "httptexts.h"
 #include "stringutils.h"
 
+#include <QDebug>
 #include <QJsonParseError>
 #include <QRegularExpression>
 #include <QUrlQuery>
@@ -50,7 +50,7 @@ static bool parseHeaderLine(const QString& line, HeaderMap& headers)
 {
     const int colon = line.indexOf(QLatin1Char(':'));
     if (colon < 1) {
-        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::INVALID_HEADER << line;
+        qWarning().noquote() << Q_FUNC_INFO << HttpTexts::INVALID_HEADER << line;
         return false;
     }
     headers[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
@@ -71,7 +71,7 @@ RequestParser::ParseResult RequestParser::doParse(const QByteArray& data)
 
     const int headerLength = eoh + EOH.size();
     if (!parseStartLines(QString::fromLatin1(data.constData(), eoh))) {
-        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::HEADER_PARSING_ERROR;
+        qWarning().noquote() << Q_FUNC_INFO << HttpTexts::HEADER_PARSING_ERROR;
         result.state = Malformed;
         return result;
     }
@@ -96,12 +96,12 @@ RequestParser::ParseResult RequestParser::doParse(const QByteArray& data)
             = Utils::String::parseInt(m_request.headers.value(HEADER_CONTENT_LENGTH)).value_or(-1);
     }
     if (contentLength < 0) {
-        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::CONTENT_LENGTH_INVALID;
+        qWarning().noquote() << Q_FUNC_INFO << HttpTexts::CONTENT_LENGTH_INVALID;
         result.state = Malformed;
         return result;
     }
     if (contentLength > MAX_CONTENT_LENGTH) {
-        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::MESSAGE_TOO_LONG;
+        qWarning().noquote() << Q_FUNC_INFO << HttpTexts::MESSAGE_TOO_LONG;
         result.state = Malformed;
         return result;
     }
@@ -109,7 +109,7 @@ RequestParser::ParseResult RequestParser::doParse(const QByteArray& data)
         if (data.size() - headerLength < contentLength)
             return result;
         if (!parsePostMessage(data.mid(headerLength, contentLength))) {
-            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::BODY_PARSING_ERROR;
+            qWarning().noquote() << Q_FUNC_INFO << HttpTexts::BODY_PARSING_ERROR;
             result.state = Malformed;
             return result;
         }
@@ -148,7 +148,7 @@ bool RequestParser::parseRequestLine(const QString& line)
         QStringLiteral(R"(^([A-Z]+)\s+(\S+)\s+HTTP\/(\d\.\d)$)"));
     const QRegularExpressionMatch match = requestLine.match(line);
     if (!match.hasMatch()) {
-        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::INVALID_HEADER << line;
+        qWarning().noquote() << Q_FUNC_INFO << HttpTexts::INVALID_HEADER << line;
         return false;
     }
 
@@ -192,9 +192,9 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
         QJsonParseError error;
         const QJsonDocument json = QJsonDocument::fromJson(data, &error);
         if (error.error != QJsonParseError::NoError) {
-            qCWarning(lcHttp).noquote()
-                << Q_FUNC_INFO << HttpTexts::JSON_PARSE_ERROR << error.errorString()
-                << HttpTexts::JSON_PARSE_ERROR_AT << error.offset;
+            qWarning().noquote() << Q_FUNC_INFO << HttpTexts::JSON_PARSE_ERROR
+                                 << error.errorString() << HttpTexts::JSON_PARSE_ERROR_AT
+                                 << error.offset;
             return false;
         }
         m_request.json = json;
@@ -204,14 +204,14 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
     if (lowerType.startsWith(CONTENT_TYPE_FORM_DATA)) {
         const int boundaryStart = contentType.indexOf(BOUNDARY_PARAMETER);
         if (boundaryStart < 0) {
-            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::NO_BOUNDARY;
+            qWarning().noquote() << Q_FUNC_INFO << HttpTexts::NO_BOUNDARY;
             return false;
         }
         const QByteArray boundary = Utils::String::unquote(
             contentType.mid(boundaryStart + BOUNDARY_PARAMETER.size()), QUOTE)
                                         .toLatin1();
         if (boundary.isEmpty()) {
-            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::EMPTY_BOUNDARY;
+            qWarning().noquote() << Q_FUNC_INFO << HttpTexts::EMPTY_BOUNDARY;
             return false;
         }
 
@@ -220,7 +220,7 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
         QVector<std::string_view> parts
             = Utils::ByteArray::splitToViews(toView(data), toView(delimiter));
         if (parts.isEmpty()) {
-            qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::MULTIPART_EMPTY;
+            qWarning().noquote() << Q_FUNC_INFO << HttpTexts::MULTIPART_EMPTY;
             return false;
         }
         if (endsWith(parts.last(), toView(closing)))
@@ -233,7 +233,7 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
         return true;
     }
 
-    qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::UNKNOWN_CONTENT_TYPE << contentType;
+    qWarning().noquote() << Q_FUNC_INFO << HttpTexts::UNKNOWN_CONTENT_TYPE << contentType;
     return false;
 }
 
@@ -242,7 +242,7 @@ bool RequestParser::parseFormData(std::string_view data)
     const std::string_view endOfHeader = toView(EOH);
     const std::size_t eoh = data.find(endOfHeader);
     if (eoh == std::string_view::npos) {
-        qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::FORM_DATA_FORMAT_ERROR;
+        qWarning().noquote() << Q_FUNC_INFO << HttpTexts::FORM_DATA_FORMAT_ERROR;
         return false;
     }
 
@@ -281,7 +281,7 @@ bool RequestParser::parseFormData(std::string_view data)
         m_request.form[headers.value(QStringLiteral("name"))] = utf8UpToZero(payload);
         return true;
     }
-    qCWarning(lcHttp).noquote() << Q_FUNC_INFO << HttpTexts::FORM_DATA_HEADER_ERROR;
+    qWarning().noquote() << Q_FUNC_INFO << HttpTexts::FORM_DATA_HEADER_ERROR;
     return false;
 }
 

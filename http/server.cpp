@@ -2,11 +2,11 @@
 
 #include "connection.h"
 #include "httplimits.h"
-#include "httplogging.h"
 #include "httptexts.h"
 #include "netutils.h"
 #include "sslkey.h"
 
+#include <QDebug>
 #include <QNetworkProxy>
 #include <QSslCipher>
 #include <QSslConfiguration>
@@ -101,7 +101,7 @@ bool Server::setupHttps(const QByteArray& certificates, const QByteArray& privat
     const QList<QSslCertificate> chain = Utils::Net::loadSSLCertificate(certificates);
     const QSslKey key = Utils::SSLKey::load(privateKey);
     if (chain.isEmpty() || key.isNull()) {
-        qCDebug(lcHttp).noquote() << HttpTexts::NO_CERTIFICATES;
+        qDebug().noquote() << HttpTexts::NO_CERTIFICATES;
         disableHttps();
         return false;
     }

@@ -2,9 +2,9 @@
 
 #include "regsconstants.h"
 #include "templatejson.h"
-#include "templatelogging.h"
 #include "templatetexts.h"
 
+#include <QDebug>
 #include <QJsonArray>
 
 namespace REGS {
@@ -23,7 +23,7 @@ SDevicePacket::SDevicePacket(const QJsonObject& object)
 
     const QJsonArray fieldArray = object.value(REGS_JSON_KEY_PACKETFIELDS).toArray();
     if (fieldArray.isEmpty()) {
-        qCDebug(lcTemplates).noquote() << TemplateTexts::PACKET_FIELDS_EMPTY;
+        qDebug().noquote() << TemplateTexts::PACKET_FIELDS_EMPTY;
         return;
     }
     for (const QJsonValue& element : fieldArray) {

@@ -2,8 +2,9 @@
 
 #include "regsconstants.h"
 #include "templatejson.h"
-#include "templatelogging.h"
 #include "templatetexts.h"
+
+#include <QDebug>
 
 namespace REGS {
 SDevicePacketField::SDevicePacketField(const QJsonObject& object)
@@ -14,7 +15,7 @@ SDevicePacketField::SDevicePacketField(const QJsonObject& object)
     if (object.contains(REGS_JSON_KEY_ENDIANNESS)) {
         const QString endianness = object.value(REGS_JSON_KEY_ENDIANNESS).toString().toLower();
         if (endianness != REGS_JSON_KEY_ENDIAN_LE && endianness != REGS_JSON_KEY_ENDIAN_BE) {
-            qCDebug(lcTemplates).noquote() << TemplateTexts::INVALID_ENDIANNESS;
+            qDebug().noquote() << TemplateTexts::INVALID_ENDIANNESS;
             return;
         }
         bigEndian = endianness == REGS_JSON_KEY_ENDIAN_BE;

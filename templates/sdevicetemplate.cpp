@@ -2,9 +2,9 @@
 
 #include "regsconstants.h"
 #include "templatejson.h"
-#include "templatelogging.h"
 #include "templatetexts.h"
 
+#include <QDebug>
 #include <QJsonArray>
 
 namespace REGS {
@@ -26,7 +26,7 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject& object) : json(object)
             packets.insert(static_cast<unsigned int>(packet.packetType), packet);
     }
     if (packets.isEmpty()) {
-        qCDebug(lcTemplates).noquote() << TemplateTexts::DEVICE_PACKETS_EMPTY;
+        qDebug().noquote() << TemplateTexts::DEVICE_PACKETS_EMPTY;
         return;
     }
     valid = true;

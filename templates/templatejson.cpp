@@ -1,22 +1,21 @@
 #include "templatejson.h"
 
-#include "templatelogging.h"
 #include "templatetexts.h"
+
+#include <QDebug>
 
 namespace REGS {
 bool hasRequiredKeys(const QJsonObject& object, const QStringList& keys, const char* recordName)
 {
     for (const QString& key : keys) {
         if (!object.contains(key)) {
-            qCDebug(lcTemplates).noquote()
-                << TemplateTexts::INVALID_INPUT_JSON.arg(QLatin1String(recordName));
+            qDebug().noquote() << TemplateTexts::INVALID_INPUT_JSON.arg(QLatin1String(recordName));
             return false;
         }
     }
     for (const QString& key : keys) {
         if (object.value(key).isNull()) {
-            qCDebug(lcTemplates).noquote()
-                << TemplateTexts::NULL_INPUT_VALUES.arg(QLatin1String(recordName));
+            qDebug().noquote() << TemplateTexts::NULL_INPUT_VALUES.arg(QLatin1String(recordName));
             return false;
         }
     }
@@ -27,8 +26,7 @@ bool isEmptyRecord(const QJsonObject& object, const char* recordName)
 {
     if (!object.isEmpty())
         return false;
-    qCDebug(lcTemplates).noquote()
-        << TemplateTexts::EMPTY_INPUT_JSON.arg(QLatin1String(recordName));
+    qDebug().noquote() << TemplateTexts::EMPTY_INPUT_JSON.arg(QLatin1String(recordName));
     return true;
 }
 

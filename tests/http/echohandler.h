@@ -23,7 +23,7 @@ public:
         const auto& query = request.query;
         if (request.path == QLatin1String("/bytes")) {
             const int size = query.value(QStringLiteral("n")).toInt();
-            print(QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(size / 26 + 1).left(size),
+            print(bytes(size),
                 QString::fromLatin1(query.value(QStringLiteral("type"), "text/plain")));
             return response();
         }
@@ -37,6 +37,12 @@ public:
         }
         print(text, Http::CONTENT_TYPE_TXT);
         return response();
+    }
+
+    // The body served at /bytes?n=<size>.
+    static QByteArray bytes(int size)
+    {
+        return QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(size / 26 + 1).left(size);
     }
 
     // The benchmark turns this off so that memory stays flat over millions of requests.

@@ -91,16 +91,20 @@ void TestRequestParser::refused_data()
             + "67108865\r\n\r\n" << malformed << QStringList {"bad request: message too long"};
     QTest::newRow("unknown content type") << post("text/plain",
         "abc") << malformed << QStringList {"unknown content type: text/plain", bodyError};
-    QTest::newRow("invalid JSON") << post("application/json",
-        "{\"a\":") << malformed << QStringList {"JSON parse error: illegal value on 5", bodyError};
+    QTest::newRow("invalid JSON") << post("application/json", "{\"a\":") << malformed
+                                  << QStringList {
+                                         "JSON parse error: unterminated object on 5", bodyError};
     QTest::newRow("multipart without boundary")
         << post("multipart/form-data", FIELD_PART) << malformed
         << QStringList {"Could not find boundary in multipart/form-data header!", bodyError};
     QTest::newRow("empty quoted boundary") << post("multipart/form-data; boundary=\"\"",
         FIELD_PART) << malformed << QStringList {"boundary delimiter field empty!", bodyError};
-    // The whole rest of the header value is taken as the boundary, so no part is found.
+    // The whole rest of the header value is taken as the boundary, so the body stays one part
+    // whose first header line is the delimiter.
     QTest::newRow("boundary followed by parameters") << post(MULTIPART + "; charset=utf-8",
-        FIELD_PART) << malformed << QStringList {"multipart/form-data format error", bodyError};
+        FIELD_PART) << malformed << QStringList {"invalid http header: --X", bodyError};
+    QTest::newRow("multipart of delimiters only") << post(MULTIPART, "--X\r\n--X\r\n") << malformed
+                                                  << QStringList {"multipart empty", bodyError};
     QTest::newRow("part without header end")
         << post(MULTIPART, "--X\r\nabc\r\n--X--\r\n") << malformed
         << QStringList {"multipart/form-data format error", bodyError};

@@ -1,3 +1,0 @@
-#include "httplogging.h"
-
-Q_LOGGING_CATEGORY(lcHttp, "tarvex.http")

@@ -1,3 +1,0 @@
-#include "templatelogging.h"
-
-Q_LOGGING_CATEGORY(lcTemplates, "tarvex.templates")
