@@ -22,11 +22,11 @@ QVariant readSetting(const QString& name, const QVariant& defaultValue)
     return CSettings::readValue(SETT::SETT_SECT_WEB + name, defaultValue);
 }
 
-// The start of the file; a file that cannot be opened counts as empty.
+// The start of the file; a file that is not set or cannot be opened counts as empty.
 QByteArray readTlsFile(const QString& fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.read(MAX_TLS_FILE_SIZE);
 }
