@@ -62,42 +62,38 @@ ELookup selectDeviceId(QSqlDatabase& db, const QString& devEui, int& id)
     return ELookup::FOUND;
 }
 
-// The id of the device just registered, with the registration's texts.
-bool findDeviceId(QSqlDatabase& db, const QString& devEui, int& id)
+// What a caller of the device-id lookup logs for each failing outcome.
+struct SLookupTexts
 {
-    switch (selectDeviceId(db, devEui, id)) {
-    case ELookup::FAILED:
-        addLog(DbTexts::REGISTER_SQL_3);
-        return false;
-    case ELookup::NO_ROW:
-        addLog(DbTexts::DEVICE_NOT_CREATED.arg(devEui));
-        return false;
-    case ELookup::FOUND:
-        break;
-    }
-    if (id != 0)
-        return true;
-    addLog(DbTexts::DEVICE_NULL_ID.arg(devEui));
-    return false;
-}
+    const QString& failed;
+    const QString& noRow;
+    const QString& nullId;
+};
 
-// The device an uplink's rows belong to, with the uplink path's texts.
-bool acceptDataSetDevice(ELookup lookup, int id, const QString& devEui)
+bool acceptDeviceId(ELookup lookup, int id, const QString& devEui, const SLookupTexts& texts)
 {
     switch (lookup) {
     case ELookup::FAILED:
-        addLog(DbTexts::SAVE_SQL_1);
+        addLog(texts.failed);
         return false;
     case ELookup::NO_ROW:
-        addLog(DbTexts::UNKNOWN_DEV_EUI.arg(devEui));
+        addLog(texts.noRow.arg(devEui));
         return false;
     case ELookup::FOUND:
         break;
     }
     if (id != 0)
         return true;
-    addLog(DbTexts::UNKNOWN_DEV_EUI_ID_0.arg(devEui));
+    addLog(texts.nullId.arg(devEui));
     return false;
+}
+
+// The id of the device just registered, with the registration's texts.
+bool findDeviceId(QSqlDatabase& db, const QString& devEui, int& id)
+{
+    const ELookup lookup = selectDeviceId(db, devEui, id);
+    return acceptDeviceId(lookup, id, devEui,
+        {DbTexts::REGISTER_SQL_3, DbTexts::DEVICE_NOT_CREATED, DbTexts::DEVICE_NULL_ID});
 }
 
 bool refuseDuplicate(QSqlDatabase& db, const QString& devEui, QString& errorText)
@@ -320,7 +316,8 @@ QSet<quint16> CDataBaseHandler::registersUsing(int port)
     return {};
 }
 
-// The device an uplink's rows belong to; the mirror spares a query per uplink.
+// The device an uplink's rows belong to, with the uplink path's texts; the mirror spares a query
+// per uplink.
 bool CDataBaseHandler::dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id)
 {
     ELookup lookup = ELookup::FAILED;
@@ -328,7 +325,8 @@ bool CDataBaseHandler::dataSetDevice(QSqlDatabase& db, const QString& devEui, in
         lookup = registers.firstDeviceId(devEui, id) ? ELookup::FOUND : ELookup::NO_ROW;
     else
         lookup = selectDeviceId(db, devEui, id);
-    return acceptDataSetDevice(lookup, id, devEui);
+    return acceptDeviceId(lookup, id, devEui,
+        {DbTexts::SAVE_SQL_1, DbTexts::UNKNOWN_DEV_EUI, DbTexts::UNKNOWN_DEV_EUI_ID_0});
 }
 
 bool CDataBaseHandler::registerNewDevice(

@@ -15,14 +15,14 @@
 class CRegisterMirror
 {
 public:
-    // One dev_data row, reduced to the columns the two reads need.
+    // One dev_data row, reduced to the columns these reads need.
     struct SRow
     {
         qint64 rowId = 0;
         int device = 0;
         bool hasPort = false; // a NULL port never matches a port
         qint64 port = 0;
-        bool hasRegAddr = true; // a NULL address is kept out of the image and every lookup
+        bool hasRegAddr = true; // a NULL address counts only in the usage set
         qint64 regAddr = 0;
         int bitSize = 0;
         QByteArray fullValue; // decoded from the stored hexadecimal text; empty for NULL

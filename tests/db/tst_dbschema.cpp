@@ -19,7 +19,6 @@ private slots:
 
     void startOnMissingFileCreatesTablesAndIndexes();
     void journalIsWriteAhead();
-    void startOnExistingFileKeepsItsRows();
     void foreignTableIsLeftAsItIs();
     void unopenableFileEndsTheInstance();
 
@@ -111,18 +110,6 @@ void TestDbSchema::journalIsWriteAhead()
     QVERIFY(fixture.start());
 
     QCOMPARE(fixture.value("PRAGMA journal_mode"), QVariant("wal"));
-}
-
-void TestDbSchema::startOnExistingFileKeepsItsRows()
-{
-    CDbTestFixture fixture;
-    QVERIFY(fixture.start());
-    QCOMPARE(fixture.registerDevice("a1", 1000, 5, {registerEntry(0, 32)}), QString("accepted"));
-
-    QVERIFY(fixture.restart());
-
-    QCOMPARE(fixture.column("SELECT dev_eui FROM devices"), QVariantList {"a1"});
-    QCOMPARE(fixture.column("SELECT reg_addr FROM dev_data"), QVariantList {5});
 }
 
 // A table of the same name from other software is used as it is; the first index on a column it
