@@ -156,10 +156,12 @@ WebApplication::WebApplication(const QString& login, const QString& password, QO
     for (const AllowedMethod& entry : allowedMethodTable())
         allowedMethods.insert({entry.scope, entry.action}, entry.method);
 
-    // One line per scope; the plain password is not kept, only its hash.
+    // The plain password is not kept, only its hash.
     authController = new AuthController(this, this);
     authController->setUsername(login);
     authController->setPasswordHash(Utils::Password::PBKDF2::generate(password));
+
+    // One controller per scope of the API, each a child of the application.
     registerAPIController(SCOPE_AUTH, authController);
     declarePublicAPI(API_NAME.arg(SCOPE_AUTH, QStringLiteral("login")));
 

@@ -8,11 +8,7 @@
 
 #include <QFile>
 #include <QJsonObject>
-#include <QResource>
-#include <QTemporaryDir>
 #include <QtTest>
-
-Q_DECLARE_METATYPE(QResource::Compression)
 
 namespace {
 const QString LOGIN = QStringLiteral("operator");
@@ -54,13 +50,6 @@ private slots:
             object[it.key()] = it.value();
         setResult(object);
     }
-    void filesAction()
-    {
-        QJsonObject object;
-        for (auto it = data().cbegin(); it != data().cend(); ++it)
-            object[it.key()] = QString::fromUtf8(it.value());
-        setResult(object);
-    }
     void emptyAction() { }
     void textAction() { setResult(QStringLiteral("é")); }
     void requireAction()
@@ -91,8 +80,6 @@ private slots:
     void refusedFiles();
     void securityHeaders_data();
     void securityHeaders();
-    void privateFilesPackedInBundle_data();
-    void privateFilesPackedInBundle();
 
     void dispatch_data();
     void dispatch();
@@ -104,7 +91,6 @@ private slots:
     void requiredParameters();
     void apiErrors_data();
     void apiErrors();
-    void uploadedFiles();
     void forwardedForIgnored();
 
     void sessionCookieAttributes();
@@ -151,7 +137,7 @@ void TestWebApplication::initTestCase()
     QLoggingCategory::setFilterRules("default.debug=false");
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     application.registerAPIController(QStringLiteral("probe"), new ProbeController(&application));
-    for (const char* action : {"params", "files", "empty", "text", "require", "fail", "client"})
+    for (const char* action : {"params", "empty", "text", "require", "fail", "client"})
         application.declarePublicAPI(QStringLiteral("probe/") + action);
     sessionClient = freshClient();
     QVERIFY(sessionClient.login(LOGIN, PASSWORD));
@@ -281,29 +267,6 @@ void TestWebApplication::securityHeaders()
     const HttpAnswer answer = freshClient().get(path);
 
     QCOMPARE(answer.headers.value(header), value);
-}
-
-void TestWebApplication::privateFilesPackedInBundle_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QResource::Compression>("compression");
-
-    QTest::newRow("login page") << ":/www/public/index.html" << QResource::NoCompression;
-    QTest::newRow("login script") << ":/www/public/scripts/login.js" << QResource::NoCompression;
-    QTest::newRow("logo") << ":/www/private/images/Tarvex.png" << QResource::NoCompression;
-    for (const char* path : {":/www/private/index.html", ":/www/private/adddevice.html",
-             ":/www/private/editdevice.html", ":/www/private/scripts/init.js",
-             ":/www/private/css/style.css", ":/www/private/assets/css/all.css"}) {
-        QTest::newRow(path) << path << QResource::ZlibCompression;
-    }
-}
-
-void TestWebApplication::privateFilesPackedInBundle()
-{
-    QFETCH(QString, path);
-    QFETCH(QResource::Compression, compression);
-
-    QCOMPARE(QResource(path).compressionAlgorithm(), compression);
 }
 
 void TestWebApplication::dispatch_data()
@@ -461,20 +424,6 @@ void TestWebApplication::apiErrors()
 
     QCOMPARE(answer.status, status);
     QCOMPARE(answer.body, body);
-}
-
-void TestWebApplication::uploadedFiles()
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath("upload"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("abc");
-    file.close();
-
-    const HttpAnswer answer = freshClient().send(
-        {"-F", "f=@" + file.fileName() + ";filename=t.txt"}, "/api/v1/probe/files");
-
-    QCOMPARE(answer.body, QByteArray(R"({"t.txt":"abc"})"));
 }
 
 void TestWebApplication::forwardedForIgnored()

@@ -50,7 +50,6 @@ private slots:
 
     void listeningMessage_data();
     void listeningMessage();
-    void servesConfiguredPort();
     void credentials_data();
     void credentials();
     void reconfigureMovesPort();
@@ -133,17 +132,6 @@ void TestWebUI::listeningMessage()
     WebUI webUI;
 
     QVERIFY(!webUI.isErrored());
-}
-
-void TestWebUI::servesConfiguredPort()
-{
-    useLoopbackPort();
-    WebUI webUI;
-
-    const HttpAnswer answer = CurlClient(httpUrl(port)).get("/");
-
-    QCOMPARE(answer.status, 200);
-    QCOMPARE(answer.headers.value("content-type"), "text/html");
 }
 
 void TestWebUI::credentials_data()
