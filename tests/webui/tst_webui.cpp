@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -55,6 +56,7 @@ private slots:
     void reconfigureMovesPort();
 
     void httpsServesTls();
+    void plainClientOnHttpsPort();
     void secureCookieOverHttps();
     void httpsFallback_data();
     void httpsFallback();
@@ -194,6 +196,25 @@ void TestWebUI::httpsServesTls()
     client.addOptions({"--cacert", certificateFile});
 
     QCOMPARE(client.get("/").status, 200);
+}
+
+void TestWebUI::plainClientOnHttpsPort()
+{
+    useLoopbackPort();
+    setWebSetting("useHttps", true);
+    setWebSetting("certFileName", certificateFile);
+    setWebSetting("keyFileName", keyFile);
+    WebUI webUI;
+    QTcpSocket client;
+    QByteArray received;
+    connect(&client, &QTcpSocket::readyRead, [&] { received += client.readAll(); });
+
+    client.connectToHost(QHostAddress::LocalHost, port);
+    client.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+
+    // The server gives up on the handshake, or at the latest drops the idle connection.
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 30000);
+    QVERIFY2(!received.contains("HTTP/"), received.constData());
 }
 
 void TestWebUI::secureCookieOverHttps()
