@@ -109,12 +109,13 @@ private slots:
 
 private:
     QString baseUrl(const Http::Server& server) const;
-    // A client from an address no other test function uses, so failed logins do not mix.
+    // A loopback address no other request of the run comes from, so failed logins do not mix.
+    QString freshAddress();
     CurlClient freshClient();
 
     WebApplication application {LOGIN, PASSWORD};
     Http::Server server {&application};
-    int lastAddress = 10;
+    int usedAddresses = 0;
     // Logged in once for the whole run.
     CurlClient sessionClient {QString()};
 };
@@ -124,10 +125,16 @@ QString TestWebApplication::baseUrl(const Http::Server& server) const
     return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
 }
 
+QString TestWebApplication::freshAddress()
+{
+    ++usedAddresses;
+    return QStringLiteral("127.0.%1.%2").arg(usedAddresses / 250).arg(usedAddresses % 250 + 2);
+}
+
 CurlClient TestWebApplication::freshClient()
 {
     CurlClient client(baseUrl(server));
-    client.setSourceAddress(QStringLiteral("127.0.0.%1").arg(++lastAddress));
+    client.setSourceAddress(freshAddress());
     return client;
 }
 
@@ -428,13 +435,14 @@ void TestWebApplication::apiErrors()
 
 void TestWebApplication::forwardedForIgnored()
 {
+    const QString address = freshAddress();
     CurlClient client(baseUrl(server));
-    client.setSourceAddress("127.0.0.9");
+    client.setSourceAddress(address);
 
     const HttpAnswer answer
         = client.send({"-H", "X-Forwarded-For: 10.1.2.3"}, "/api/v1/probe/client");
 
-    QCOMPARE(answer.body, QByteArray("127.0.0.9"));
+    QCOMPARE(QString::fromLatin1(answer.body), address);
 }
 
 void TestWebApplication::sessionCookieAttributes()
@@ -581,7 +589,7 @@ void TestWebApplication::expiredBansForgotten()
     auth->setPasswordHash(Utils::Password::PBKDF2::generate(PASSWORD));
     shortBans.registerAPIController("auth", auth);
     CurlClient banned(baseUrl(shortBanServer));
-    banned.setSourceAddress("127.0.1.1");
+    banned.setSourceAddress(freshAddress());
     for (int attempt = 1; attempt <= MAX_FAILED_LOGINS; ++attempt)
         QCOMPARE(banned.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
     QElapsedTimer sinceBan;
@@ -590,7 +598,7 @@ void TestWebApplication::expiredBansForgotten()
 
     // The banned address never comes back; another address fails once.
     CurlClient other(baseUrl(shortBanServer));
-    other.setSourceAddress("127.0.1.2");
+    other.setSourceAddress(freshAddress());
     QCOMPARE(other.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
 
     QCOMPARE(auth->trackedClientCount(), 1);
