@@ -10,11 +10,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
 
 namespace {
 const int PING_PERIOD_MS = 200;
 const int CONNECT_RETRY_MS = 200;
-const int TASK_ANSWER_MS = 1000;
+const int TASK_ANSWER_MS = 800;
 const int TASK_QUEUE_WAIT_MS = 3000;
 // How long the web API waits for a device list.
 const int WEB_WAIT_MS = 2000;
@@ -52,14 +53,18 @@ struct SSession
     QList<SDevicesAnswer> devicesAnswers;
 
     // The long intervals shortened so the suite stays fast; the first-ping wait stays 2 s.
-    SSession()
+    static CServerHandler::STimings timings()
     {
         CServerHandler::STimings timings;
         timings.pingPeriod = timings.pingAnswer = PING_PERIOD_MS;
         timings.taskAnswer = TASK_ANSWER_MS;
         timings.taskQueueWait = TASK_QUEUE_WAIT_MS;
         timings.connectRetry = CONNECT_RETRY_MS;
-        client.setTimings(timings);
+        return timings;
+    }
+    SSession()
+    {
+        client.setTimings(timings());
         server.listen();
         QObject::connect(&client, &CServerHandler::changeServerStatus,
             [this](COMM::EServerStatus status) { statuses << COMM::serverStatusText(status); });
@@ -111,13 +116,17 @@ public:
     ~CWebThreadCaller() { thread->wait(); }
     bool finished() const { return thread->isFinished(); }
 
+    std::atomic<qint64> callMs {-1}; // how long getDevicesListReq kept the caller
     bool answered = false;
     QStringList devEuis;
 
 private:
     void ask(CServerHandler& client)
     {
+        QElapsedTimer clock;
+        clock.start();
         client.getDevicesListReq({"A1"});
+        callMs = clock.elapsed();
         QEventLoop loop;
         QObject receiver; // lives in this thread, so the answer is queued to it
         QObject::connect(&client, &CServerHandler::getDevicesListResp, &receiver,
@@ -166,6 +175,7 @@ private slots:
     void recentUplinksRequestBlocksQueue();
     void webThreadCallerGetsItsOwnAnswer_data();
     void webThreadCallerGetsItsOwnAnswer();
+    void webThreadCallerWaitIsBounded();
 
 private:
     QString storedValue(const QString& key) const
@@ -348,7 +358,7 @@ void TestServerHandler::firstPingTimeout()
 void TestServerHandler::latePingAnswerContinuesLogin()
 {
     SSession session;
-    CServerHandler::STimings timings;
+    CServerHandler::STimings timings = SSession::timings();
     timings.firstPingAnswer = 100;
     session.client.setTimings(timings);
     session.server.setAnswerPings(false);
@@ -632,8 +642,30 @@ void TestServerHandler::webThreadCallerGetsItsOwnAnswer()
     session.server.setDevicesList({device("B2")}, true, TASK_ANSWER_MS / 2);
     CWebThreadCaller web(session.client);
     QTRY_VERIFY_WITH_TIMEOUT(web.finished(), TASK_QUEUE_WAIT_MS + 2 * WEB_WAIT_MS);
+    QVERIFY2(web.callMs < TASK_QUEUE_WAIT_MS / 2, qPrintable(QString::number(web.callMs)));
     QVERIFY(web.answered);
     QCOMPARE(web.devEuis, QStringList({"B2"}));
+}
+
+// A caller whose wait runs out returns; its request goes out once the one in flight has timed
+// out.
+void TestServerHandler::webThreadCallerWaitIsBounded()
+{
+    SSession session;
+    CServerHandler::STimings timings = SSession::timings();
+    timings.taskQueueWait = TASK_ANSWER_MS / 4;
+    session.client.setTimings(timings);
+    QVERIFY(session.loggedIn());
+    session.server.setDevicesList({device("B1")}, true, -1);
+    QVERIFY(session.client.getDevicesListReq({"A1"}));
+    QTRY_COMPARE(session.server.received("get_devices_req").size(), 1);
+
+    CWebThreadCaller web(session.client);
+    QTRY_VERIFY(web.callMs >= 0);
+    QVERIFY2(web.callMs < TASK_ANSWER_MS * 3 / 4, qPrintable(QString::number(web.callMs)));
+    QTRY_COMPARE(session.server.received("get_devices_req").size(), 2);
+    QVERIFY2(session.requestGap() >= TASK_ANSWER_MS * 9 / 10,
+        qPrintable(QString::number(session.requestGap())));
 }
 
 QTEST_GUILESS_MAIN(TestServerHandler)
