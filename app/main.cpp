@@ -34,6 +34,7 @@
 #include <QDir>
 #include <QList>
 #include <QMetaType>
+#include <QSemaphore>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -109,18 +110,38 @@ CDataBaseHandler* openDatabase()
     return database->init(fileName) ? database : nullptr;
 }
 
-// Calls queued to the object before the thread's event loop runs wait in its queue, so there is
-// no need to wait for the thread to come up.
-void startThreadFor(QObject* object, QThread& thread)
+// Qt reports a thread finished before the thread's thread_local objects are destroyed, and the
+// database keeps its connection of that thread in one: were main to return at once, the
+// connection would be released while the process tears Qt Sql down. A mark made as the thread
+// starts is destroyed after everything the thread made later, so its release tells that the
+// thread has really ended.
+QSemaphore databaseThreadEnded;
+
+struct SThreadEndMark
 {
-    object->moveToThread(&thread);
+    ~SThreadEndMark() { databaseThreadEnded.release(); }
+};
+
+void markDatabaseThreadEnd()
+{
+    thread_local SThreadEndMark mark;
+    Q_UNUSED(mark)
+}
+
+// Calls queued to the database before the thread's event loop runs wait in its queue, so there
+// is no need to wait for the thread to come up.
+void startDatabaseThread(CDataBaseHandler* database, QThread& thread)
+{
+    QObject::connect(&thread, &QThread::started, &markDatabaseThreadEnd); // runs in the thread
+    database->moveToThread(&thread);
     thread.start(QThread::InheritPriority);
 }
 
-void stopThread(QThread& thread)
+void stopDatabaseThread(QThread& thread)
 {
     thread.quit();
     thread.wait();
+    databaseThreadEnded.acquire();
 }
 
 CAllDeviceHandler* openRegistry(CDataBaseHandler* database)
@@ -161,7 +182,7 @@ int main(int argc, char* argv[])
     if (!database)
         return -1;
     QThread databaseThread;
-    startThreadFor(database, databaseThread);
+    startDatabaseThread(database, databaseThread);
     CAllDeviceHandler* registry = openRegistry(database);
     const QMetaObject::Connection uplinks = connectUplinks(server, registry);
     QTimer::singleShot(0, server, &CServerHandler::reconnect);
@@ -170,6 +191,6 @@ int main(int argc, char* argv[])
     const int status = app.exec();
 
     QObject::disconnect(uplinks);
-    stopThread(databaseThread);
+    stopDatabaseThread(databaseThread);
     return status;
 }

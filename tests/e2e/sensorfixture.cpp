@@ -87,6 +87,12 @@ QString queryText(const QString& dbPath, const std::function<void(QSqlQuery&)>& 
 }
 } // namespace
 
+QString serverSettings(const QUrl& networkServer)
+{
+    return QStringLiteral("[server]\naddress=%1\nlogin=gateway\npassword=secret\n")
+        .arg(networkServer.toString());
+}
+
 bool prepare(const QString& dir, quint16 modbusPort)
 {
     return writeTemplate(dir) && storeDevice(dir, modbusPort);

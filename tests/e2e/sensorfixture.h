@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QUrl>
 #include <QVector>
 
 // What the end-to-end tests share: a working directory with the template of a temperature,
@@ -15,6 +16,8 @@ extern const QString DEV_EUI;
 extern const int START;
 const int REGISTER_COUNT = 7;
 
+// settings.conf text that points the service at a network server.
+QString serverSettings(const QUrl& networkServer);
 // Writes the template into dir's device folder and stores the device in dir's server.db.
 bool prepare(const QString& dir, quint16 modbusPort);
 // The network server's rx record of one uplink: temperature -26, humidity 65 and the given

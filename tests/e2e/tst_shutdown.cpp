@@ -45,8 +45,7 @@ void TestShutdown::stopsInOrderDuringUplinks()
     CFakeNetworkServer networkServer;
     QVERIFY(networkServer.listen());
     TarvexProcess tarvex(dir.path());
-    tarvex.writeSettings(QString("[server]\naddress=%1\nlogin=gateway\npassword=secret\n")
-                             .arg(networkServer.url().toString()));
+    tarvex.writeSettings(serverSettings(networkServer.url()));
     QVERIFY(tarvex.start());
     QTRY_COMPARE_WITH_TIMEOUT(networkServer.received("auth_req").size(), 1, WAIT_MS);
 

@@ -39,8 +39,7 @@ void TestUplink::init()
     networkServer = std::make_unique<CFakeNetworkServer>();
     QVERIFY(networkServer->listen());
     tarvex = std::make_unique<TarvexProcess>(dir->path());
-    tarvex->writeSettings(QString("[server]\naddress=%1\nlogin=gateway\npassword=secret\n")
-                              .arg(networkServer->url().toString()));
+    tarvex->writeSettings(serverSettings(networkServer->url()));
 }
 
 void TestUplink::cleanup()

@@ -25,6 +25,16 @@ struct STemplateFile
     QString name;
     QByteArray content;
 };
+
+// An uplink whose payload counts 0x2a in the field of templateJson().
+API::SApiDeviceData uplink(const QString& devEui)
+{
+    API::SApiDeviceData devData;
+    devData.devEui = devEui;
+    devData.data = QByteArray::fromHex("012a");
+    devData.valid = true;
+    return devData;
+}
 } // namespace
 
 // The registry started with a device folder holding good, duplicate, broken and ignored files.
@@ -40,6 +50,8 @@ private slots:
     void syntaxErrorNamesFileAndOffset();
     void templateInfoIsInAppEuiOrder();
     void loadedCountOnConsole();
+    void uplinkOfAConfiguredDeviceIsStored();
+    void uplinkOfAnUnconfiguredDeviceIsDropped();
 
 private:
     QTemporaryDir dir;
@@ -127,6 +139,33 @@ void tst_RegistryTemplates::templateInfoIsInAppEuiOrder()
 void tst_RegistryTemplates::loadedCountOnConsole()
 {
     QCOMPARE(console->count("Device register templates loaded: 2"), 1);
+}
+
+void tst_RegistryTemplates::uplinkOfAConfiguredDeviceIsStored()
+{
+    const quint16 port = freePort();
+    DB::SDeviceRegMapDescription description = device("C100000000000001", port, 0, {{0, 16}});
+    description.appEui = "A1B2C3D4E5F60708";
+    QString errorText;
+    QVERIFY(CDataBaseHandler::getInstance()->registerNewDevice(description, errorText));
+    registry->addNewDevice(description);
+    QSignalSpy stored(registry, &CAllDeviceHandler::newDataForDevice);
+
+    registry->newPacketReceivedSlot(uplink("C100000000000001"));
+    QCOMPARE(readFromDatabase(port, 0, 1), QVector<quint16>({0x002a}));
+    QCOMPARE(stored.count(), 1);
+    registry->removeDevice("C100000000000001");
+}
+
+void tst_RegistryTemplates::uplinkOfAnUnconfiguredDeviceIsDropped()
+{
+    QSignalSpy stored(registry, &CAllDeviceHandler::newDataForDevice);
+    const int warnings = logged("WARNING");
+    registry->newPacketReceivedSlot(uplink("C2000000000000FF"));
+    QCOMPARE(stored.count(), 0);
+    // Delivers the entries posted to the log so far: a decoded uplink would have left one.
+    QCoreApplication::sendPostedEvents(CLogFile::getInstance(), QEvent::MetaCall);
+    QCOMPARE(logged("WARNING"), warnings);
 }
 
 QTEST_GUILESS_MAIN(tst_RegistryTemplates)
