@@ -14,7 +14,9 @@
 //     decoding, Modbus reads) is a direct call from the main thread, serialised by the
 //     database's own mutex.
 //
-// Shutdown: SIGTERM or SIGINT ends the main event loop; main then undoes start-up in reverse.
+// Shutdown: SIGTERM or SIGINT ends the main event loop; main then cuts the uplinks off the
+// registry and stops the database thread, the reverse of their start. The listeners, the
+// network-server client and the database's main-thread connection end with the process.
 
 #include "apptexts.h"
 #include "calldevicehandler.h"
@@ -111,9 +113,9 @@ CDataBaseHandler* openDatabase()
 }
 
 // Qt reports a thread finished before the thread's thread_local objects are destroyed, and the
-// database keeps its connection of that thread in one: were main to return at once, the
-// connection would be released while the process tears Qt Sql down. A mark made as the thread
-// starts is destroyed after everything the thread made later, so its release tells that the
+// database keeps each thread's connection in one: were main to return at once, the database
+// thread would release its connection while the process tears Qt Sql down. A mark made as the
+// thread starts is destroyed after everything the thread made later, so its release tells that the
 // thread has really ended.
 QSemaphore databaseThreadEnded;
 

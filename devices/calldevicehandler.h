@@ -31,9 +31,9 @@ public:
 
 public slots:
     // Opens the device: it is registered and its uplinks are decoded whatever this returns.
-    // False when its port does not listen yet because another program holds it; the listener
-    // then retries every CDeviceHandler::LISTEN_RETRY_MS until the port listens or the device
-    // is removed. True when the port listens.
+    // True when its port listens. False when the port could not be bound (another program
+    // holds it, say): the failure is logged, and the port is tried again every
+    // CDeviceHandler::LISTEN_RETRY_MS until it listens or the last device on it is removed.
     bool addNewDevice(const DB::SDeviceRegMapDescription& devInfo);
     // Closes the device; its port closes with the last device on it.
     void removeDevice(const QString& devEui);
