@@ -47,38 +47,46 @@ void WebUI::configure()
     errored = false;
     address = readSetting(SETT::SETT_WEB_IP, ANY_ADDRESS).toString();
     port = readSetting(SETT::SETT_WEB_PORT, DEFAULT_PORT).toInt();
-    const QString login = readSetting(SETT::SETT_WEB_LOGIN, DEFAULT_LOGIN).toString();
-    const QString password = readSetting(SETT::SETT_WEB_PASSWORD, DEFAULT_PASSWORD).toString();
-    const bool useHttps = readSetting(SETT::SETT_WEB_HTTPS, false).toBool();
-    const QString certFileName = readSetting(SETT::SETT_HOST_CERTFILE, QString()).toString();
-    const QString keyFileName = readSetting(SETT::SETT_HOST_KEYFILE, QString()).toString();
-
     const QHostAddress listenAddress = (address.isEmpty() || address == ANY_ADDRESS)
         ? QHostAddress(QHostAddress::Any)
         : QHostAddress(address);
+
     if (server && server->isListening()
         && (server->serverAddress() != listenAddress || server->serverPort() != port)) {
         server->close();
     }
     // An existing server keeps its application: new credentials need a new process.
-    if (!server) {
-        application = new WebApplication(login, password, this);
-        server = new Http::Server(application, this);
-    }
-
-    if (useHttps)
-        setupHttps(certFileName, keyFileName);
-    else
-        server->disableHttps();
-    application->setSecureCookie(server->isHttps());
-
+    if (!server)
+        createServer();
+    configureHttps();
     if (!server->isListening())
         listen(listenAddress);
 }
 
-void WebUI::setupHttps(const QString& certFileName, const QString& keyFileName)
+void WebUI::createServer()
 {
-    if (server->setupHttps(readTlsFile(certFileName), readTlsFile(keyFileName)))
+    const QString login = readSetting(SETT::SETT_WEB_LOGIN, DEFAULT_LOGIN).toString();
+    const QString password = readSetting(SETT::SETT_WEB_PASSWORD, DEFAULT_PASSWORD).toString();
+    application = new WebApplication(login, password, this);
+    server = new Http::Server(application, this);
+}
+
+// HTTPS applies to connections accepted from now on; the cookie follows at once.
+void WebUI::configureHttps()
+{
+    if (readSetting(SETT::SETT_WEB_HTTPS, false).toBool())
+        setupHttps();
+    else
+        server->disableHttps();
+    application->setSecureCookie(server->isHttps());
+}
+
+void WebUI::setupHttps()
+{
+    const QByteArray certificates
+        = readTlsFile(readSetting(SETT::SETT_HOST_CERTFILE, QString()).toString());
+    const QByteArray key = readTlsFile(readSetting(SETT::SETT_HOST_KEYFILE, QString()).toString());
+    if (server->setupHttps(certificates, key))
         qDebug() << WebTexts::HTTPS_SETUP_SUCCESSFUL;
     else
         qDebug() << WebTexts::HTTPS_SETUP_FAILED;

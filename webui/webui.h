@@ -29,7 +29,9 @@ public slots:
     void configure();
 
 private:
-    void setupHttps(const QString& certFileName, const QString& keyFileName);
+    void createServer();
+    void configureHttps();
+    void setupHttps();
     void listen(const QHostAddress& listenAddress);
 
     bool errored = false;
