@@ -10,6 +10,9 @@
 // what the peers of the service see of them (Modbus registers, rows of the database file).
 namespace SensorFixture {
 
+// Bound of every wait for the service, generous for a loaded machine.
+const int WAIT_MS = 10000;
+
 extern const QString DEV_EUI;
 // The device's first register; its registers, by offset: 0-1 time, 2 RSSI, 3 SNR,
 // 4 temperature, 5 humidity, 6 battery.

@@ -12,7 +12,6 @@
 using namespace SensorFixture;
 
 namespace {
-const int WAIT_MS = 10000;
 const int UPLINK_INTERVAL_MS = 2;
 // How long the service may take to stop once told to.
 const int STOP_MS = 2000;

@@ -10,7 +10,6 @@
 using namespace SensorFixture;
 
 namespace {
-const int WAIT_MS = 10000;
 // A port held at start-up is tried again every 10 s.
 const int PORT_RETRY_WAIT_MS = 15000;
 const quint16 BATTERY = 0x0bb8;

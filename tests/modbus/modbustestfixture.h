@@ -3,6 +3,7 @@
 #include "cdatabasehandler.h"
 #include "clogfile.h"
 #include "freeport.h"
+#include "sapidevicedata.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -67,6 +68,16 @@ inline DB::SDeviceRegMapDescription device(const QString& devEui, quint16 port, 
     for (const QPair<int, int>& entry : entries)
         description.registers.append({"reg", 0, entry.first, entry.second, "uinteger", 0, 1, {}});
     return description;
+}
+
+// An uplink of the device carrying the payload given in hexadecimal.
+inline API::SApiDeviceData uplink(const QString& devEui, const QByteArray& payloadHex)
+{
+    API::SApiDeviceData devData;
+    devData.devEui = devEui;
+    devData.data = QByteArray::fromHex(payloadHex);
+    devData.valid = true;
+    return devData;
 }
 
 // Opens the database file with two devices sharing one port: 16-, 32- and 64-bit values, an

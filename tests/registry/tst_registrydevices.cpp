@@ -12,16 +12,6 @@ using namespace ModbusTest;
 namespace {
 // A port held at start-up is tried again every 10 s.
 const int PORT_RETRY_WAIT_MS = CDeviceHandler::LISTEN_RETRY_MS + WAIT_MS;
-
-// An uplink of the type every test template would know, had the registry any templates.
-API::SApiDeviceData uplink(const QString& devEui)
-{
-    API::SApiDeviceData devData;
-    devData.devEui = devEui;
-    devData.data = QByteArray::fromHex("0102");
-    devData.valid = true;
-    return devData;
-}
 } // namespace
 
 // The registry started in a working directory without a device folder: devices and their ports.
@@ -187,7 +177,7 @@ void tst_RegistryDevices::deviceOnTakenPortStaysRegistered()
     registry->addNewDevice(device("B200000000000001", occupant.serverPort()));
     // Without templates a registered device's uplink is reported as of unknown type.
     const int unknown = logged("Unknown packet type [01]");
-    registry->newPacketReceivedSlot(uplink("B200000000000001"));
+    registry->newPacketReceivedSlot(uplink("B200000000000001", "0102"));
     QTRY_COMPARE_WITH_TIMEOUT(logged("Unknown packet type [01]"), unknown + 1, WAIT_MS);
     registry->removeDevice("B200000000000001");
 }

@@ -26,15 +26,8 @@ struct STemplateFile
     QByteArray content;
 };
 
-// An uplink whose payload counts 0x2a in the field of templateJson().
-API::SApiDeviceData uplink(const QString& devEui)
-{
-    API::SApiDeviceData devData;
-    devData.devEui = devEui;
-    devData.data = QByteArray::fromHex("012a");
-    devData.valid = true;
-    return devData;
-}
+// A payload of the packet of templateJson() counting 0x2a.
+const QByteArray COUNT_2A = "012a";
 } // namespace
 
 // The registry started with a device folder holding good, duplicate, broken and ignored files.
@@ -151,7 +144,7 @@ void tst_RegistryTemplates::uplinkOfAConfiguredDeviceIsStored()
     registry->addNewDevice(description);
     QSignalSpy stored(registry, &CAllDeviceHandler::newDataForDevice);
 
-    registry->newPacketReceivedSlot(uplink("C100000000000001"));
+    registry->newPacketReceivedSlot(uplink("C100000000000001", COUNT_2A));
     QCOMPARE(readFromDatabase(port, 0, 1), QVector<quint16>({0x002a}));
     QCOMPARE(stored.count(), 1);
     registry->removeDevice("C100000000000001");
@@ -161,7 +154,7 @@ void tst_RegistryTemplates::uplinkOfAnUnconfiguredDeviceIsDropped()
 {
     QSignalSpy stored(registry, &CAllDeviceHandler::newDataForDevice);
     const int warnings = logged("WARNING");
-    registry->newPacketReceivedSlot(uplink("C2000000000000FF"));
+    registry->newPacketReceivedSlot(uplink("C2000000000000FF", COUNT_2A));
     QCOMPARE(stored.count(), 0);
     // Delivers the entries posted to the log so far: a decoded uplink would have left one.
     QCoreApplication::sendPostedEvents(CLogFile::getInstance(), QEvent::MetaCall);
