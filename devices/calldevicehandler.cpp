@@ -101,9 +101,9 @@ bool CAllDeviceHandler::addNewDevice(const DB::SDeviceRegMapDescription& devInfo
     CDeviceHandler* listener = listenerFor(port);
     // A port held by another program is reported on every device opened on it; the listener
     // keeps trying it, and the device is registered all the same so its uplinks are stored.
-    const bool listening = listener->isListening();
+    const bool listening = listener->portListens();
     if (!listening)
-        addLog(RegistryTexts::PORT_NOT_OPENED.arg(port).arg(listener->errorString()));
+        addLog(RegistryTexts::PORT_NOT_OPENED.arg(port).arg(listener->bindError()));
     listener->appendDevice(devInfo.devEui);
 
     // A device moved to another port must not keep its old port open.
@@ -122,7 +122,7 @@ CDeviceHandler* CAllDeviceHandler::listenerFor(quint16 port)
 {
     CDeviceHandler* listener = listeners.value(port);
     if (listener) {
-        if (listener->isListening())
+        if (listener->portListens())
             addLog(RegistryTexts::PORT_ALREADY_OPEN.arg(port));
         return listener;
     }

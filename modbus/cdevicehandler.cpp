@@ -14,8 +14,29 @@ CDeviceHandler::CDeviceHandler(quint16 port, const RegisterReader& readRegisters
     retryTimer.setInterval(LISTEN_RETRY_MS);
     connect(&retryTimer, &QTimer::timeout, this, &CDeviceHandler::listenSlot);
     // The devices of a port held by another program are served as soon as it lets go.
-    if (!listen(QHostAddress::Any, port))
+    tryListen();
+    if (!portListens())
         retryTimer.start();
+}
+
+bool CDeviceHandler::portListens() const
+{
+    QMutexLocker locker(&stateMutex);
+    return listening;
+}
+
+QString CDeviceHandler::bindError() const
+{
+    QMutexLocker locker(&stateMutex);
+    return lastBindError;
+}
+
+void CDeviceHandler::tryListen()
+{
+    const bool bound = listen(QHostAddress::Any, port);
+    QMutexLocker locker(&stateMutex);
+    listening = bound;
+    lastBindError = bound ? QString() : errorString();
 }
 
 const QStringList& CDeviceHandler::getDevices() const
@@ -41,11 +62,14 @@ void CDeviceHandler::closePortSlot()
 {
     retryTimer.stop();
     close();
+    QMutexLocker locker(&stateMutex);
+    listening = false;
 }
 
 void CDeviceHandler::listenSlot()
 {
-    if (!listen(QHostAddress::Any, port))
+    tryListen();
+    if (!portListens())
         return;
     retryTimer.stop();
     addLog(ModbusTexts::PORT_OPENED_LATE.arg(port));
