@@ -27,6 +27,26 @@ const QJsonObject SERVER_DATA {{"data_code", "snr"}, {"reg_map_bias", 8}, {"reg_
 const QJsonObject TEMPLATE {{"app_eui", "a1b2c3d4e5f60708"}, {"dev_type", "Meter"},
     {"device_packets", QJsonArray {PACKET}}};
 
+// Columns of the tables of rejected records: the JSON and the console lines it causes.
+void addRejectedColumns()
+{
+    QTest::addColumn<QJsonObject>("json");
+    QTest::addColumn<QStringList>("console");
+}
+
+// Parses the row's JSON as a Record, which must come out invalid with the row's console lines.
+template<typename Record>
+void checkRejected()
+{
+    QFETCH(QJsonObject, json);
+
+    CConsoleCatcher console;
+    const Record record(json);
+
+    QVERIFY(!record.valid);
+    QTEST(console.messages(), "console");
+}
+
 const QString FIELD_INVALID = QStringLiteral("[SDevicePacketField] Invalid input JSON");
 const QString FIELD_NULL
     = QStringLiteral("[SDevicePacketField] One or several values of input JSON is NULL");
@@ -113,8 +133,7 @@ void TestDeviceTemplate::packetFieldEndianness()
 
 void TestDeviceTemplate::packetFieldRejected_data()
 {
-    QTest::addColumn<QJsonObject>("json");
-    QTest::addColumn<QStringList>("console");
+    addRejectedColumns();
 
     QTest::newRow("empty object") << QJsonObject()
                                   << QStringList {"[SDevicePacketField] Empty input JSON"};
@@ -130,13 +149,7 @@ void TestDeviceTemplate::packetFieldRejected_data()
 
 void TestDeviceTemplate::packetFieldRejected()
 {
-    QFETCH(QJsonObject, json);
-
-    CConsoleCatcher console;
-    const REGS::SDevicePacketField field(json);
-
-    QVERIFY(!field.valid);
-    QTEST(console.messages(), "console");
+    checkRejected<REGS::SDevicePacketField>();
 }
 
 void TestDeviceTemplate::fractionalNumberReadsAsZero()
@@ -149,8 +162,7 @@ void TestDeviceTemplate::fractionalNumberReadsAsZero()
 
 void TestDeviceTemplate::packetRejected_data()
 {
-    QTest::addColumn<QJsonObject>("json");
-    QTest::addColumn<QStringList>("console");
+    addRejectedColumns();
 
     QTest::newRow("empty object, silently") << QJsonObject() << QStringList();
     QTest::newRow("packet_type missing") << with(PACKET, "packet_type", MISSING)
@@ -166,13 +178,7 @@ void TestDeviceTemplate::packetRejected_data()
 
 void TestDeviceTemplate::packetRejected()
 {
-    QFETCH(QJsonObject, json);
-
-    CConsoleCatcher console;
-    const REGS::SDevicePacket packet(json);
-
-    QVERIFY(!packet.valid);
-    QTEST(console.messages(), "console");
+    checkRejected<REGS::SDevicePacket>();
 }
 
 // Such a packet matches no real payload, but the template stays usable.
@@ -217,8 +223,7 @@ void TestDeviceTemplate::serverDataTakesSizeAndTypeFromItsKeyword()
 
 void TestDeviceTemplate::serverDataRejected_data()
 {
-    QTest::addColumn<QJsonObject>("json");
-    QTest::addColumn<QStringList>("console");
+    addRejectedColumns();
 
     QTest::newRow("empty object") << QJsonObject()
                                   << QStringList {"[SServerData] Empty input JSON"};
@@ -230,13 +235,7 @@ void TestDeviceTemplate::serverDataRejected_data()
 
 void TestDeviceTemplate::serverDataRejected()
 {
-    QFETCH(QJsonObject, json);
-
-    CConsoleCatcher console;
-    const REGS::SServerData entry(json);
-
-    QVERIFY(!entry.valid);
-    QTEST(console.messages(), "console");
+    checkRejected<REGS::SServerData>();
 }
 
 // Keywords are case-sensitive; the unknown one goes to the history log, not the console.
@@ -253,8 +252,7 @@ void TestDeviceTemplate::unknownServerKeywordIsLogged()
 
 void TestDeviceTemplate::templateRejected_data()
 {
-    QTest::addColumn<QJsonObject>("json");
-    QTest::addColumn<QStringList>("console");
+    addRejectedColumns();
 
     QTest::newRow("empty object") << QJsonObject()
                                   << QStringList {"[SDeviceTemplate] Empty input JSON"};
@@ -273,13 +271,7 @@ void TestDeviceTemplate::templateRejected_data()
 
 void TestDeviceTemplate::templateRejected()
 {
-    QFETCH(QJsonObject, json);
-
-    CConsoleCatcher console;
-    const REGS::SDeviceTemplate deviceTemplate(json);
-
-    QVERIFY(!deviceTemplate.valid);
-    QTEST(console.messages(), "console");
+    checkRejected<REGS::SDeviceTemplate>();
 }
 
 void TestDeviceTemplate::templateKeysByUpperCaseAppEui()
