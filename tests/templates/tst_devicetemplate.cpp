@@ -215,10 +215,6 @@ void TestDeviceTemplate::serverDataTakesSizeAndTypeFromItsKeyword()
     QCOMPARE(entry.dataCode, QString("snr"));
     QCOMPARE(entry.bitSize, 16);
     QCOMPARE(entry.dataType, QString("integer"));
-    QCOMPARE(entry.regMapBias, 8);
-    QCOMPARE(entry.regBitBias, 2);
-    QCOMPARE(entry.regBitSize, 32);
-    QCOMPARE(entry.dataName, QString("SNR"));
 }
 
 void TestDeviceTemplate::serverDataRejected_data()
