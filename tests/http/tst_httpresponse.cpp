@@ -93,10 +93,8 @@ private slots:
     void compression_data();
     void compression();
     void printKeepsTheFirstContentType();
-    void clearStartsAnewResponse();
     void errorCarriesItsStatus_data();
     void errorCarriesItsStatus();
-    void errorKeepsItsMessage();
 };
 
 // Values outside Latin-1 become question marks; the content goes out as it is.
@@ -211,21 +209,6 @@ void TestHttpResponse::printKeepsTheFirstContentType()
     QCOMPARE(builder.response().content, QByteArray("caf\xc3\xa9!"));
 }
 
-void TestHttpResponse::clearStartsAnewResponse()
-{
-    Http::ResponseBuilder builder;
-    builder.status(404, QStringLiteral("Not Found"));
-    builder.setHeader({Http::HEADER_CACHE_CONTROL, QStringLiteral("no-store")});
-    builder.print(QStringLiteral("gone"));
-
-    builder.clear();
-
-    QCOMPARE(builder.response().status.code, 200u);
-    QCOMPARE(builder.response().status.text, QString("OK"));
-    QCOMPARE(builder.response().headers, Http::HeaderMap());
-    QCOMPARE(builder.response().content, QByteArray());
-}
-
 void TestHttpResponse::errorCarriesItsStatus_data()
 {
     QTest::addColumn<int>("code");
@@ -251,12 +234,6 @@ void TestHttpResponse::errorCarriesItsStatus()
     QTEST(error.code, "code");
     QTEST(error.text, "text");
     QCOMPARE(error.message, QString());
-}
-
-void TestHttpResponse::errorKeepsItsMessage()
-{
-    QCOMPARE(
-        NotFoundHTTPError(QStringLiteral("no such device")).message(), QString("no such device"));
 }
 
 QTEST_GUILESS_MAIN(TestHttpResponse)
