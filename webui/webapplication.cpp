@@ -2,10 +2,15 @@
 
 #include "apicontroller.h"
 #include "apierror.h"
+#include "appcontroller.h"
 #include "authcontroller.h"
+#include "calldevicehandler.h"
+#include "cdatabasehandler.h"
+#include "cserverhandler.h"
 #include "httperror.h"
 #include "password.h"
 #include "random.h"
+#include "servercontroller.h"
 #include "stringutils.h"
 #include "weblimits.h"
 #include "websession.h"
@@ -64,6 +69,8 @@ QList<AllowedMethod> allowedMethodTable()
         {SCOPE_APP, QStringLiteral("getTemplates"), Http::HEADER_REQUEST_METHOD_POST},
         {SCOPE_APP, QStringLiteral("getDevices"), Http::HEADER_REQUEST_METHOD_POST},
         {SCOPE_APP, QStringLiteral("addDevice"), Http::HEADER_REQUEST_METHOD_POST},
+        // A removal by GET could be made by any page the operator's browser shows.
+        {SCOPE_APP, QStringLiteral("removeDevice"), Http::HEADER_REQUEST_METHOD_POST},
         {SCOPE_APP, QStringLiteral("getRegisterValues"), Http::HEADER_REQUEST_METHOD_POST},
         {SCOPE_APP, QStringLiteral("about"), Http::HEADER_REQUEST_METHOD_POST},
         {SCOPE_APP, QStringLiteral("getLastFreeRegister"), Http::HEADER_REQUEST_METHOD_POST},
@@ -163,6 +170,11 @@ WebApplication::WebApplication(const QString& login, const QString& password, QO
 
     // One controller per scope of the API, each a child of the application.
     registerAPIController(SCOPE_AUTH, authController);
+    registerAPIController(SCOPE_SERVER,
+        new ServerController(CServerHandler::getInstance(), CAllDeviceHandler::getInstance(),
+            CDataBaseHandler::getInstance(), this));
+    registerAPIController(SCOPE_APP,
+        new AppController(CAllDeviceHandler::getInstance(), CDataBaseHandler::getInstance(), this));
     declarePublicAPI(API_NAME.arg(SCOPE_AUTH, QStringLiteral("login")));
 
     configure();

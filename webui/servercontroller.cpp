@@ -1,0 +1,94 @@
+#include "servercontroller.h"
+
+#include "apijsonkeys.h"
+#include "apilimits.h"
+#include "calldevicehandler.h"
+#include "cdatabasehandler.h"
+#include "cserverhandler.h"
+#include "deviceslistwaiter.h"
+#include "webtexts.h"
+
+#include <QDebug>
+#include <QJsonObject>
+#include <QSet>
+
+ServerController::ServerController(CServerHandler* client, CAllDeviceHandler* registry,
+    CDataBaseHandler* database, QObject* parent)
+    : APIController(parent), client(client), registry(registry), database(database)
+{
+    // The client connects in its own thread; the answer does not wait for it.
+    connect(this, &ServerController::connectToServer, client, &CServerHandler::connectSlot,
+        Qt::QueuedConnection);
+}
+
+void ServerController::authAction()
+{
+    requireParams({HTTP::API_JSON_KEY_ADDR, HTTP::API_JSON_KEY_LOGIN, HTTP::API_JSON_KEY_PW});
+    const QJsonObject body = json().object();
+
+    QJsonObject shown = body;
+    if (shown.contains(HTTP::API_JSON_KEY_PW))
+        shown[HTTP::API_JSON_KEY_PW] = WebTexts::PASSWORD_HIDDEN;
+    qDebug().noquote() << WebTexts::AUTH_ACTION << QJsonDocument(shown);
+
+    emit connectToServer(body.value(HTTP::API_JSON_KEY_ADDR).toString(),
+        body.value(HTTP::API_JSON_KEY_LOGIN).toString(),
+        body.value(HTTP::API_JSON_KEY_PW).toString());
+}
+
+void ServerController::reqServerStateAction()
+{
+    setResult(QJsonObject {
+        {HTTP::API_JSON_KEY_STATUS, COMM::serverStatusText(client->getCurrentStatus())},
+        {HTTP::API_JSON_KEY_ADDRESS, client->getLastAddr()},
+        {HTTP::API_JSON_KEY_LOGIN, client->getLastLogin()},
+    });
+}
+
+// A request the client did not queue (not logged in, no template loaded) is answered at once:
+// no answer can come for it.
+void ServerController::getDeviceListAction()
+{
+    QJsonObject answer;
+    bool answered = false;
+    if (client->getDevicesListReq(templateAppEuis())) {
+        // Listening starts after the request is queued: the call returns only once a request
+        // still in flight has been answered, so that answer is not taken for this one's.
+        DevicesListWaiter waiter(client);
+        QList<API::SServerDeviceInfo> devices;
+        answered = waiter.wait(DEVICES_LIST_WAIT, devices);
+        if (answered)
+            answer[HTTP::API_JSON_KEY_DEVICES] = addableDevices(devices);
+    }
+    answer[HTTP::API_JSON_KEY_RESULT]
+        = answered ? HTTP::API_JSON_RESULT_SUCCESS : HTTP::API_JSON_RESULT_ERROR;
+    setResult(answer);
+}
+
+QStringList ServerController::templateAppEuis() const
+{
+    QStringList appEuis;
+    for (const REGS::SDeviceTemplateInfo& info : registry->getTemplateInfo())
+        appEuis << info.appEui;
+    return appEuis;
+}
+
+// The devices not registered yet whose application EUI names a loaded template. Both
+// comparisons are exact: registered EUIs and template keys are upper case.
+QJsonArray ServerController::addableDevices(const QList<API::SServerDeviceInfo>& devices) const
+{
+    const QStringList registered = database->getRegisteredDevices();
+    const QStringList appEuis = templateAppEuis();
+    const QSet<QString> templateKeys(appEuis.cbegin(), appEuis.cend());
+    QJsonArray addable;
+    for (const API::SServerDeviceInfo& device : devices) {
+        if (registered.contains(device.devEui) || !templateKeys.contains(device.appEui))
+            continue;
+        addable.append(QJsonObject {
+            {HTTP::API_JSON_KEY_DEV_EUI, device.devEui},
+            {HTTP::API_JSON_KEY_NAME, device.devName},
+            {HTTP::API_JSON_KEY_APP_EUI, device.appEui},
+        });
+    }
+    return addable;
+}
