@@ -2,7 +2,9 @@
 //   main thread      CSettings, CLogFile, CServerHandler, CAllDeviceHandler, and the Modbus
 //                    listeners of the devices opened at start-up with their connections.
 //   database thread  CDataBaseHandler; only its slot saveRegisterData runs there.
-// (The web interface will bring a third thread, with the listeners of devices it adds.)
+//   web thread       WebUI with the HTTP server, its connections, the web application with its
+//                    sessions and controllers, and the Modbus listeners of devices added
+//                    through the web API with their connections.
 //
 // Calls that cross threads, all of them:
 //   - addLog posts each entry queued to CLogFile.
@@ -11,12 +13,16 @@
 //   - CAllDeviceHandler hands each decoded uplink to CDataBaseHandler::saveRegisterData with a
 //     blocking queued call and waits until it is stored.
 //   - Every other database operation (the stored devices at start-up, scaling lookups while
-//     decoding, Modbus reads) is a direct call from the main thread, serialised by the
-//     database's own mutex.
+//     decoding, Modbus reads; the web API's device operations) is a direct call from the main
+//     or the web thread, serialised by the database's own mutex.
+//   - The web API calls the registry directly from the web thread, serialised by the
+//     registry's mutex; it posts connection requests queued to CServerHandler::connectSlot,
+//     feeds the client's task queue directly and waits for the queued device-list answer.
 //
 // Shutdown: SIGTERM or SIGINT ends the main event loop; main then cuts the uplinks off the
-// registry and stops the database thread, the reverse of their start. The listeners, the
-// network-server client and the database's main-thread connection end with the process.
+// registry, stops the web thread (deleting the web interface) and the database thread, and
+// closes the database: the reverse of their start. Each thread drops its database connection
+// as it ends. The listeners and the network-server client end with the process.
 
 #include "apptexts.h"
 #include "calldevicehandler.h"
@@ -30,13 +36,13 @@
 #include "sapidevicedata.h"
 #include "settingskeys.h"
 #include "sserverdeviceinfo.h"
+#include "webui.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QList>
 #include <QMetaType>
-#include <QSemaphore>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -112,38 +118,30 @@ CDataBaseHandler* openDatabase()
     return database->init(fileName) ? database : nullptr;
 }
 
-// Qt reports a thread finished before the thread's thread_local objects are destroyed, and the
-// database keeps each thread's connection in one: were main to return at once, the database
-// thread would release its connection while the process tears Qt Sql down. A mark made as the
-// thread starts is destroyed after everything the thread made later, so its release tells that the
-// thread has really ended.
-QSemaphore databaseThreadEnded;
-
-struct SThreadEndMark
+// Moves object to thread and starts it. Calls queued to the object before the thread's event
+// loop runs wait in its queue, so there is no need to wait for the thread to come up. As the
+// thread ends it drops its database connection (the direct connection runs in that thread).
+void startThread(QThread& thread, QObject* object, CDataBaseHandler* database)
 {
-    ~SThreadEndMark() { databaseThreadEnded.release(); }
-};
-
-void markDatabaseThreadEnd()
-{
-    thread_local SThreadEndMark mark;
-    Q_UNUSED(mark)
-}
-
-// Calls queued to the database before the thread's event loop runs wait in its queue, so there
-// is no need to wait for the thread to come up.
-void startDatabaseThread(CDataBaseHandler* database, QThread& thread)
-{
-    QObject::connect(&thread, &QThread::started, &markDatabaseThreadEnd); // runs in the thread
-    database->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::finished, database,
+        &CDataBaseHandler::releaseThreadConnection, Qt::DirectConnection);
+    object->moveToThread(&thread);
     thread.start(QThread::InheritPriority);
 }
 
-void stopDatabaseThread(QThread& thread)
+void stopThread(QThread& thread)
 {
     thread.quit();
     thread.wait();
-    databaseThreadEnded.acquire();
+}
+
+// The web interface listens before it moves; it is deleted in its own thread once that
+// thread's event loop has ended.
+void startWebThread(QThread& thread, CDataBaseHandler* database)
+{
+    auto* webUI = new WebUI();
+    QObject::connect(&thread, &QThread::finished, webUI, &QObject::deleteLater);
+    startThread(thread, webUI, database);
 }
 
 CAllDeviceHandler* openRegistry(CDataBaseHandler* database)
@@ -184,8 +182,10 @@ int main(int argc, char* argv[])
     if (!database)
         return -1;
     QThread databaseThread;
-    startDatabaseThread(database, databaseThread);
+    startThread(databaseThread, database, database);
     CAllDeviceHandler* registry = openRegistry(database);
+    QThread webThread;
+    startWebThread(webThread, database);
     const QMetaObject::Connection uplinks = connectUplinks(server, registry);
     QTimer::singleShot(0, server, &CServerHandler::reconnect);
     openStoredDevices(database, registry);
@@ -193,6 +193,8 @@ int main(int argc, char* argv[])
     const int status = app.exec();
 
     QObject::disconnect(uplinks);
-    stopDatabaseThread(databaseThread);
+    stopThread(webThread);
+    stopThread(databaseThread);
+    database->close();
     return status;
 }

@@ -545,3 +545,16 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     }
     registers.storeValues(id, regData);
 }
+
+void CDataBaseHandler::releaseThreadConnection()
+{
+    QMutexLocker locker(&mutex);
+    connections.release();
+}
+
+void CDataBaseHandler::close()
+{
+    QMutexLocker locker(&mutex);
+    connections.close();
+    connections.release();
+}

@@ -43,6 +43,13 @@ public:
 
 public slots:
     void saveRegisterData(DB::SDbDeviceRegDataSet regData);
+    // Drops the calling thread's connection. A thread that used the database calls it as it
+    // ends (connected directly to QThread::finished): Qt reports a thread finished before its
+    // thread_local objects, which hold the connections, are destroyed, and removing a
+    // connection then races with the process tearing Qt Sql down.
+    void releaseThreadConnection();
+    // Refuses further connections and drops the calling thread's; the last step of shutdown.
+    void close();
 
 private:
     CDataBaseHandler() = default;

@@ -77,6 +77,15 @@ void CDbConnections::close()
     opened = false;
 }
 
+// The default connection is removed too: whoever releases it is shutting the database down.
+void CDbConnections::release()
+{
+    const QString name = threadConnection.name;
+    threadConnection.release();
+    if (name == QLatin1String(QSqlDatabase::defaultConnection))
+        QSqlDatabase::removeDatabase(name);
+}
+
 QSqlDatabase CDbConnections::connection()
 {
     if (!opened)

@@ -15,6 +15,8 @@ public:
     bool open(const QString& fileName, QString& errorText);
     // Further connections are refused until the next open.
     void close();
+    // Drops the calling thread's connection and the statements prepared on it.
+    void release();
     // The calling thread's connection, opened on first use; invalid while closed.
     QSqlDatabase connection();
     // A statement prepared once on the calling thread's connection and kept with it.
