@@ -1,6 +1,7 @@
 #include "sensorfixture.h"
 
 #include "cdatabasehandler.h"
+#include "freeport.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,10 +88,12 @@ QString queryText(const QString& dbPath, const std::function<void(QSqlQuery&)>& 
 }
 } // namespace
 
-QString serverSettings(const QUrl& networkServer)
+QString serverSettings(const QUrl& networkServer, quint16 webPort)
 {
-    return QStringLiteral("[server]\naddress=%1\nlogin=gateway\npassword=secret\n")
-        .arg(networkServer.toString());
+    return QStringLiteral("[server]\naddress=%1\nlogin=gateway\npassword=secret\n"
+                          "[webui]\nip=127.0.0.1\nport=%2\n")
+        .arg(networkServer.toString())
+        .arg(webPort ? webPort : freePort());
 }
 
 bool prepare(const QString& dir, quint16 modbusPort)

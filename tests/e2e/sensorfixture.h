@@ -19,8 +19,9 @@ extern const QString DEV_EUI;
 extern const int START;
 const int REGISTER_COUNT = 7;
 
-// settings.conf text that points the service at a network server.
-QString serverSettings(const QUrl& networkServer);
+// settings.conf text that points the service at a network server and has the web interface
+// listen on loopback at webPort (0: a free port, for tests that do not use it).
+QString serverSettings(const QUrl& networkServer, quint16 webPort = 0);
 // Writes the template into dir's device folder and stores the device in dir's server.db.
 bool prepare(const QString& dir, quint16 modbusPort);
 // The network server's rx record of one uplink: temperature -26, humidity 65 and the given

@@ -3,11 +3,14 @@
 #include "sensorfixture.h"
 #include "tarvexprocess.h"
 
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 using namespace SensorFixture;
 
@@ -15,6 +18,7 @@ namespace {
 const int UPLINK_INTERVAL_MS = 2;
 // How long the service may take to stop once told to.
 const int STOP_MS = 2000;
+const int BROWSER_COUNT = 5;
 } // namespace
 
 // The service stopped by a signal while uplinks keep arriving and being stored.
@@ -24,6 +28,7 @@ class TestShutdown : public QObject
 private slots:
     void stopsInOrderDuringUplinks_data();
     void stopsInOrderDuringUplinks();
+    void stopsWithBrowsersConnected();
 };
 
 void TestShutdown::stopsInOrderDuringUplinks_data()
@@ -60,6 +65,36 @@ void TestShutdown::stopsInOrderDuringUplinks()
     QCOMPARE(tarvex.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(tarvex.process().exitCode(), 0);
     QCOMPARE(integrityCheck(dir.filePath("server.db")), QString("ok"));
+}
+
+// Browsers keep their connections open between the page's polls; they must not hold the
+// service up.
+void TestShutdown::stopsWithBrowsersConnected()
+{
+    QTemporaryDir dir;
+    QVERIFY(prepare(dir.path(), freePort()));
+    CFakeNetworkServer networkServer;
+    QVERIFY(networkServer.listen());
+    const quint16 webPort = freePort();
+    TarvexProcess tarvex(dir.path());
+    tarvex.writeSettings(serverSettings(networkServer.url(), webPort));
+    QVERIFY(tarvex.start());
+    QTRY_COMPARE_WITH_TIMEOUT(networkServer.received("auth_req").size(), 1, WAIT_MS);
+
+    std::vector<std::unique_ptr<QTcpSocket>> browsers;
+    for (int i = 0; i < BROWSER_COUNT; ++i) {
+        auto browser = std::make_unique<QTcpSocket>();
+        browser->connectToHost(QHostAddress::LocalHost, webPort);
+        QVERIFY(browser->waitForConnected(WAIT_MS));
+        browser->write("GET / HTTP/1.1\r\nHost: localhost\r\nConnection: keep-alive\r\n\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(browser->bytesAvailable() > 0, WAIT_MS);
+        browsers.push_back(std::move(browser));
+    }
+
+    tarvex.sendSignal(SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(tarvex.process().state(), QProcess::NotRunning, STOP_MS);
+    QCOMPARE(tarvex.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tarvex.process().exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestShutdown)
