@@ -1,0 +1,222 @@
+#include "calldevicehandler.h"
+#include "cconsolecatcher.h"
+#include "cdatabasehandler.h"
+#include "cfakenetworkserver.h"
+#include "cserverhandler.h"
+#include "servercontroller.h"
+#include "webapplication.h"
+#include "webthreadfixture.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString APP_EUI = QStringLiteral("A1B2C3D4E5F60708");
+const QString REGISTERED = QStringLiteral("00000000000000AA");
+const QString STATE_PATH = QStringLiteral("/api/v1/server/reqServerState");
+const QString LIST_PATH = QStringLiteral("/api/v1/server/getDeviceList");
+const int LOGIN_WAIT_MS = 10000;
+
+const QByteArray TEMPLATE = R"({"app_eui": "a1b2c3d4e5f60708", "dev_type": "Meter",
+    "device_packets": [{"packet_type": 1, "packet_size": 2, "packet_fields": [{"packet_bias": 1,
+    "data_bit_bias": 0, "data_bit_size": 8, "data_type": "uinteger", "reg_map_bias": 0,
+    "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "Count"}]}]})";
+
+// A device of the network server's list, as the network server sends it.
+QJsonObject serverDevice(const QString& devEui, const QString& appEui)
+{
+    return {{"devEui", devEui}, {"devName", "Meter " + devEui},
+        {"OTAA", QJsonObject {{"appEui", appEui}}}};
+}
+
+// The same device as the web API lists it.
+QJsonObject listed(const QString& devEui, const QString& appEui)
+{
+    return {{"devEui", devEui}, {"name", "Meter " + devEui}, {"appEui", appEui}};
+}
+
+QJsonObject jsonOf(const HttpAnswer& answer)
+{
+    return QJsonDocument::fromJson(answer.body).object();
+}
+} // namespace
+
+// A network-server client in the test's thread and the fake network server it talks to.
+struct NetworkServerSession
+{
+    CFakeNetworkServer server;
+    CServerHandler client;
+
+    NetworkServerSession() { server.listen(); }
+    bool logIn()
+    {
+        client.connectSlot(server.url().toString(), "user", "secret");
+        return QTest::qWaitFor(
+            [this]() { return client.getCurrentStatus() == COMM::ONLINE; }, LOGIN_WAIT_MS);
+    }
+};
+
+// The server scope served from a web thread, its client in the test's thread as in the service.
+class TestServerController : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void connectRequestReachesTheClient();
+    void connectRequestHidesThePassword();
+    void addableDevicesListed_data();
+    void addableDevicesListed();
+    void refusedListIsEmpty();
+    void noListWithoutLogin();
+    void noListWhenTheServerIsSilent();
+    void requestDuringTheWaitIsServedAfterIt();
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<WebThreadFixture> web;
+    std::unique_ptr<NetworkServerSession> session;
+    CurlClient api {QString()};
+};
+
+void TestServerController::initTestCase()
+{
+    QVERIFY(QDir::setCurrent(dir.path()));
+    QVERIFY(QDir().mkpath("deviceFolder"));
+    QFile file("deviceFolder/meter.json");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(TEMPLATE);
+    file.close();
+    CDataBaseHandler* database = CDataBaseHandler::getInstance();
+    QVERIFY(database->init(dir.filePath("server.db")));
+    CAllDeviceHandler::getInstance()->init(dir.filePath("deviceFolder"), database);
+    QString error;
+    QVERIFY(database->registerNewDevice({REGISTERED, APP_EUI, "Meter", 0, {}, 5020}, error));
+
+    web = std::make_unique<WebThreadFixture>();
+    api = web->loggedInClient();
+}
+
+// Every test gets a client of its own, logged in to nothing yet.
+void TestServerController::init()
+{
+    session = std::make_unique<NetworkServerSession>();
+    CServerHandler* client = &session->client;
+    web->replaceController("server", [client](WebApplication* application) {
+        return new ServerController(
+            client, CAllDeviceHandler::getInstance(), CDataBaseHandler::getInstance(), application);
+    });
+}
+
+void TestServerController::cleanupTestCase()
+{
+    web.reset();
+    session.reset();
+}
+
+void TestServerController::connectRequestReachesTheClient()
+{
+    const QString url = session->server.url().toString();
+    const QJsonObject request {{"addr", url}, {"login", "user"}, {"pw", "secret"}};
+    const HttpAnswer answer = api.postJson("/api/v1/server/auth", QJsonDocument(request).toJson());
+    QCOMPARE(answer.status, 200);
+
+    const QJsonObject online {{"status", "ONLINE"}, {"address", url}, {"login", "user"}};
+    QTRY_COMPARE_WITH_TIMEOUT(jsonOf(api.post(STATE_PATH)), online, LOGIN_WAIT_MS);
+}
+
+void TestServerController::connectRequestHidesThePassword()
+{
+    CConsoleCatcher console;
+    const QJsonObject request {
+        {"addr", session->server.url().toString()}, {"login", "user"}, {"pw", "pa55word"}};
+    api.postJson("/api/v1/server/auth", QJsonDocument(request).toJson());
+
+    const QStringList lines = console.messages().filter("auth action");
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(!lines.first().contains("pa55word"), qPrintable(lines.first()));
+}
+
+void TestServerController::addableDevicesListed_data()
+{
+    QTest::addColumn<QJsonArray>("serverList");
+    QTest::addColumn<QJsonArray>("expected");
+
+    const QString fits = QStringLiteral("00000000000000BB");
+    QTest::newRow("registered, without template, fitting") << QJsonArray {
+        serverDevice(REGISTERED, APP_EUI), serverDevice("00000000000000CC", "0BAD"),
+        serverDevice(fits, APP_EUI)} << QJsonArray {listed(fits, APP_EUI)};
+    QTest::newRow("application EUI in lower case")
+        << QJsonArray {serverDevice(fits, APP_EUI.toLower())} << QJsonArray {};
+    QTest::newRow("registered EUI in lower case")
+        << QJsonArray {serverDevice(REGISTERED.toLower(), APP_EUI)}
+        << QJsonArray {listed(REGISTERED.toLower(), APP_EUI)};
+}
+
+void TestServerController::addableDevicesListed()
+{
+    QFETCH(QJsonArray, serverList);
+    QFETCH(QJsonArray, expected);
+    QVERIFY(session->logIn());
+    session->server.setDevicesList(serverList);
+
+    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
+
+    QCOMPARE(answer, QJsonObject({{"devices", expected}, {"result", "success"}}));
+}
+
+void TestServerController::refusedListIsEmpty()
+{
+    QVERIFY(session->logIn());
+    session->server.setDevicesList({serverDevice("00000000000000BB", APP_EUI)}, false);
+
+    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
+
+    QCOMPARE(answer, QJsonObject({{"devices", QJsonArray()}, {"result", "success"}}));
+}
+
+void TestServerController::noListWithoutLogin()
+{
+    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
+
+    QCOMPARE(answer, QJsonObject({{"result", "error"}}));
+}
+
+void TestServerController::noListWhenTheServerIsSilent()
+{
+    QVERIFY(session->logIn());
+    session->server.setDevicesList({serverDevice("00000000000000BB", APP_EUI)}, true, -1);
+
+    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
+
+    QCOMPARE(answer, QJsonObject({{"result", "error"}}));
+}
+
+// The web thread serves one request at a time: a request that comes in while the device list
+// is awaited must wait, neither be served inside the wait nor be lost.
+void TestServerController::requestDuringTheWaitIsServedAfterIt()
+{
+    QVERIFY(session->logIn());
+    session->server.setDevicesList({serverDevice("00000000000000BB", APP_EUI)}, true, -1);
+    HttpAnswer listAnswer;
+    std::unique_ptr<QThread> listCaller(
+        QThread::create([this, &listAnswer]() { listAnswer = api.post(LIST_PATH); }));
+    listCaller->start();
+    QTRY_COMPARE_WITH_TIMEOUT(session->server.received("get_devices_req").size(), 1, 10000);
+
+    const HttpAnswer stateAnswer = api.post(STATE_PATH);
+
+    QCOMPARE(jsonOf(stateAnswer).value("status").toString(), QString("ONLINE"));
+    QTRY_VERIFY_WITH_TIMEOUT(listCaller->isFinished(), 10000);
+    QCOMPARE(jsonOf(listAnswer), QJsonObject({{"result", "error"}}));
+}
+
+QTEST_GUILESS_MAIN(TestServerController)
+#include "tst_servercontroller.moc"
