@@ -3,7 +3,6 @@
 #include "freeport.h"
 #include "webthreadfixture.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
@@ -14,15 +13,9 @@
 #include <memory>
 
 namespace {
-const QString APP_EUI = QStringLiteral("A1B2C3D4E5F60708");
 // Registered at the start, on a port of its own, and kept.
 const QString REGISTERED = QStringLiteral("00000000000000AA");
 const int WAIT_MS = 10000;
-
-const QByteArray TEMPLATE = R"({"app_eui": "A1B2C3D4E5F60708", "dev_type": "Meter",
-    "device_packets": [{"packet_type": 1, "packet_size": 2, "packet_fields": [{"packet_bias": 1,
-    "data_bit_bias": 0, "data_bit_size": 8, "data_type": "uinteger", "reg_map_bias": 0,
-    "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "Count"}]}]})";
 
 QJsonObject countRegister()
 {
@@ -33,7 +26,7 @@ QJsonObject countRegister()
 // An addDevice body as the add-device page sends it.
 QJsonObject newDevice(const QString& devEui, int port)
 {
-    return {{"port", port}, {"startAddr", 10}, {"devEui", devEui}, {"app_eui", APP_EUI},
+    return {{"port", port}, {"startAddr", 10}, {"devEui", devEui}, {"app_eui", METER_APP_EUI},
         {"dev_type", "Meter"}, {"devRegisters", QJsonArray {countRegister()}}};
 }
 
@@ -61,17 +54,13 @@ private slots:
     void cleanup();
     void cleanupTestCase();
 
-    void templatesAsRead();
     void refusedDevice_data();
     void refusedDevice();
     void addedDeviceListens();
-    void addedDeviceListed();
     void takenPortRefused();
     void takenPortLeavesNothingBehind();
     void newRegistersNeverWritten();
     void removedDeviceClosesItsPort();
-    void removalRefused_data();
-    void removalRefused();
     void removalByGetRefused();
 
 private:
@@ -84,18 +73,7 @@ private:
 
 void TestAppController::initTestCase()
 {
-    QVERIFY(QDir::setCurrent(dir.path()));
-    QVERIFY(QDir().mkpath("deviceFolder"));
-    QFile file("deviceFolder/meter.json");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(TEMPLATE);
-    file.close();
-    CDataBaseHandler* database = CDataBaseHandler::getInstance();
-    QVERIFY(database->init(dir.filePath("server.db")));
-    CAllDeviceHandler::getInstance()->init(dir.filePath("deviceFolder"), database);
-    QString error;
-    QVERIFY(database->registerNewDevice({REGISTERED, APP_EUI, "Meter", 0, {}, freePort()}, error));
-
+    QVERIFY(startStorage(dir, REGISTERED));
     web = std::make_unique<WebThreadFixture>();
     api = web->loggedInClient();
 }
@@ -124,13 +102,6 @@ QJsonObject TestAppController::call(const QString& action, const QJsonObject& bo
     return QJsonDocument::fromJson(answer.body).object();
 }
 
-void TestAppController::templatesAsRead()
-{
-    const QJsonObject expected = QJsonDocument::fromJson(TEMPLATE).object();
-
-    QCOMPARE(call("getTemplates", {}), QJsonObject({{"templates", QJsonArray {expected}}}));
-}
-
 void TestAppController::refusedDevice_data()
 {
     QTest::addColumn<QJsonObject>("body");
@@ -142,23 +113,12 @@ void TestAppController::refusedDevice_data()
         body[key] = value;
         return body;
     };
-    const auto without = [&valid](const QString& key) {
-        QJsonObject body = valid;
-        body.remove(key);
-        return body;
-    };
     QJsonArray tooMany;
     for (int i = 0; i < 51; ++i)
         tooMany.append(countRegister());
 
-    QTest::newRow("port missing") << without("port") << "не указан TCP порт";
     QTest::newRow("port as text") << with("port", "502") << "неправильный формат TCP порта";
-    QTest::newRow("port 0") << with("port", 0) << "неправильный формат TCP порта";
     QTest::newRow("port beyond 65535") << with("port", 65536) << "неправильный формат TCP порта";
-    QTest::newRow("AppEUI missing") << without("app_eui") << "не введен AppEUI";
-    QTest::newRow("DevEUI missing") << without("devEui") << "не введен DevEUI";
-    QTest::newRow("no registers") << with("devRegisters", QJsonArray())
-                                  << "не задано ни одного регистра";
     QTest::newRow("51 registers") << with("devRegisters", tooMany) << "слишком много регистров";
     QTest::newRow("register not an object")
         << with("devRegisters", QJsonArray {1}) << "неверный формат регистра";
@@ -180,19 +140,6 @@ void TestAppController::addedDeviceListens()
 
     QCOMPARE(call("addDevice", newDevice("00000000000000B2", port)), SUCCESS);
     QVERIFY(listens(port));
-}
-
-void TestAppController::addedDeviceListed()
-{
-    const quint16 port = freePort();
-    call("addDevice", newDevice("00000000000000B3", port));
-    uint id = 0;
-    QVERIFY(CDataBaseHandler::getInstance()->getDeviceId("00000000000000B3", id));
-
-    const QJsonArray devices = call("getDevices", {}).value("devices").toArray();
-
-    QVERIFY(devices.contains(QJsonObject({{"devEui", "00000000000000B3"}, {"app_eui", APP_EUI},
-        {"dev_type", "Meter"}, {"startAddr", 10}, {"port", port}, {"id", int(id)}})));
 }
 
 void TestAppController::takenPortRefused()
@@ -238,24 +185,6 @@ void TestAppController::removedDeviceClosesItsPort()
 
     QCOMPARE(call("removeDevice", {{"devEui", "00000000000000B7"}}), SUCCESS);
     QTRY_VERIFY_WITH_TIMEOUT(!listens(port), WAIT_MS);
-}
-
-void TestAppController::removalRefused_data()
-{
-    QTest::addColumn<QJsonObject>("body");
-    QTest::addColumn<QString>("error");
-
-    QTest::newRow("DevEUI missing") << QJsonObject() << "не указан DevEUI устройства";
-    QTest::newRow("DevEUI unknown")
-        << QJsonObject({{"devEui", "00000000000000FF"}}) << "не удалось найти такое устройство";
-}
-
-void TestAppController::removalRefused()
-{
-    QFETCH(QJsonObject, body);
-    QFETCH(QString, error);
-
-    QCOMPARE(call("removeDevice", body), failure(error));
 }
 
 // Any page the operator's browser shows could make a GET request.

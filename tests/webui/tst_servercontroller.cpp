@@ -7,7 +7,6 @@
 #include "webapplication.h"
 #include "webthreadfixture.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -16,16 +15,10 @@
 #include <memory>
 
 namespace {
-const QString APP_EUI = QStringLiteral("A1B2C3D4E5F60708");
 const QString REGISTERED = QStringLiteral("00000000000000AA");
 const QString STATE_PATH = QStringLiteral("/api/v1/server/reqServerState");
 const QString LIST_PATH = QStringLiteral("/api/v1/server/getDeviceList");
 const int LOGIN_WAIT_MS = 10000;
-
-const QByteArray TEMPLATE = R"({"app_eui": "a1b2c3d4e5f60708", "dev_type": "Meter",
-    "device_packets": [{"packet_type": 1, "packet_size": 2, "packet_fields": [{"packet_bias": 1,
-    "data_bit_bias": 0, "data_bit_size": 8, "data_type": "uinteger", "reg_map_bias": 0,
-    "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "Count"}]}]})";
 
 // A device of the network server's list, as the network server sends it.
 QJsonObject serverDevice(const QString& devEui, const QString& appEui)
@@ -74,9 +67,6 @@ private slots:
     void connectRequestHidesThePassword();
     void addableDevicesListed_data();
     void addableDevicesListed();
-    void refusedListIsEmpty();
-    void noListWithoutLogin();
-    void noListWhenTheServerIsSilent();
     void requestDuringTheWaitIsServedAfterIt();
 
 private:
@@ -88,18 +78,7 @@ private:
 
 void TestServerController::initTestCase()
 {
-    QVERIFY(QDir::setCurrent(dir.path()));
-    QVERIFY(QDir().mkpath("deviceFolder"));
-    QFile file("deviceFolder/meter.json");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(TEMPLATE);
-    file.close();
-    CDataBaseHandler* database = CDataBaseHandler::getInstance();
-    QVERIFY(database->init(dir.filePath("server.db")));
-    CAllDeviceHandler::getInstance()->init(dir.filePath("deviceFolder"), database);
-    QString error;
-    QVERIFY(database->registerNewDevice({REGISTERED, APP_EUI, "Meter", 0, {}, 5020}, error));
-
+    QVERIFY(startStorage(dir, REGISTERED));
     web = std::make_unique<WebThreadFixture>();
     api = web->loggedInClient();
 }
@@ -151,13 +130,13 @@ void TestServerController::addableDevicesListed_data()
 
     const QString fits = QStringLiteral("00000000000000BB");
     QTest::newRow("registered, without template, fitting") << QJsonArray {
-        serverDevice(REGISTERED, APP_EUI), serverDevice("00000000000000CC", "0BAD"),
-        serverDevice(fits, APP_EUI)} << QJsonArray {listed(fits, APP_EUI)};
+        serverDevice(REGISTERED, METER_APP_EUI), serverDevice("00000000000000CC", "0BAD"),
+        serverDevice(fits, METER_APP_EUI)} << QJsonArray {listed(fits, METER_APP_EUI)};
     QTest::newRow("application EUI in lower case")
-        << QJsonArray {serverDevice(fits, APP_EUI.toLower())} << QJsonArray {};
+        << QJsonArray {serverDevice(fits, METER_APP_EUI.toLower())} << QJsonArray {};
     QTest::newRow("registered EUI in lower case")
-        << QJsonArray {serverDevice(REGISTERED.toLower(), APP_EUI)}
-        << QJsonArray {listed(REGISTERED.toLower(), APP_EUI)};
+        << QJsonArray {serverDevice(REGISTERED.toLower(), METER_APP_EUI)}
+        << QJsonArray {listed(REGISTERED.toLower(), METER_APP_EUI)};
 }
 
 void TestServerController::addableDevicesListed()
@@ -172,39 +151,12 @@ void TestServerController::addableDevicesListed()
     QCOMPARE(answer, QJsonObject({{"devices", expected}, {"result", "success"}}));
 }
 
-void TestServerController::refusedListIsEmpty()
-{
-    QVERIFY(session->logIn());
-    session->server.setDevicesList({serverDevice("00000000000000BB", APP_EUI)}, false);
-
-    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
-
-    QCOMPARE(answer, QJsonObject({{"devices", QJsonArray()}, {"result", "success"}}));
-}
-
-void TestServerController::noListWithoutLogin()
-{
-    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
-
-    QCOMPARE(answer, QJsonObject({{"result", "error"}}));
-}
-
-void TestServerController::noListWhenTheServerIsSilent()
-{
-    QVERIFY(session->logIn());
-    session->server.setDevicesList({serverDevice("00000000000000BB", APP_EUI)}, true, -1);
-
-    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
-
-    QCOMPARE(answer, QJsonObject({{"result", "error"}}));
-}
-
 // The web thread serves one request at a time: a request that comes in while the device list
 // is awaited must wait, neither be served inside the wait nor be lost.
 void TestServerController::requestDuringTheWaitIsServedAfterIt()
 {
     QVERIFY(session->logIn());
-    session->server.setDevicesList({serverDevice("00000000000000BB", APP_EUI)}, true, -1);
+    session->server.setDevicesList({serverDevice("00000000000000BB", METER_APP_EUI)}, true, -1);
     HttpAnswer listAnswer;
     std::unique_ptr<QThread> listCaller(
         QThread::create([this, &listAnswer]() { listAnswer = api.post(LIST_PATH); }));

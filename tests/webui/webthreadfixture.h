@@ -8,7 +8,16 @@
 #include <functional>
 
 class APIController;
+class QTemporaryDir;
 class WebApplication;
+
+// The one device template the web API suites load, and its application EUI.
+extern const QByteArray METER_TEMPLATE;
+extern const QString METER_APP_EUI;
+
+// Makes dir the working directory and starts the database file and the registry there, with
+// METER_TEMPLATE in the device folder and devEui registered in the database (not opened).
+bool startStorage(const QTemporaryDir& dir, const QString& devEui);
 
 // The web application and its HTTP server on loopback, serving from a thread of their own as in
 // the service, so the test's thread is free for the peers that the controllers talk to.
