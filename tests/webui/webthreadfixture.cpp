@@ -43,6 +43,9 @@ WebThreadFixture::WebThreadFixture() : application(new WebApplication(LOGIN, PAS
         port = server->serverPort();
     application->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, application, &QObject::deleteLater);
+    // The web API reaches the database from this thread, which drops its connection as it ends.
+    QObject::connect(&thread, &QThread::finished, CDataBaseHandler::getInstance(),
+        &CDataBaseHandler::releaseThreadConnection, Qt::DirectConnection);
     thread.start();
 }
 
