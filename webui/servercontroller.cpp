@@ -26,6 +26,7 @@ void ServerController::authAction()
     requireParams({HTTP::API_JSON_KEY_ADDR, HTTP::API_JSON_KEY_LOGIN, HTTP::API_JSON_KEY_PW});
     const QJsonObject body = json().object();
 
+    // The console ends up in the system journal, which is no place for the password.
     QJsonObject shown = body;
     if (shown.contains(HTTP::API_JSON_KEY_PW))
         shown[HTTP::API_JSON_KEY_PW] = WebTexts::PASSWORD_HIDDEN;
