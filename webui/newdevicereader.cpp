@@ -1,7 +1,7 @@
 #include "newdevicereader.h"
 
 #include "apijsonkeys.h"
-#include "apilimits.h"
+#include "weblimits.h"
 #include "webtexts.h"
 
 #include <QJsonArray>

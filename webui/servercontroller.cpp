@@ -1,11 +1,11 @@
 #include "servercontroller.h"
 
 #include "apijsonkeys.h"
-#include "apilimits.h"
 #include "calldevicehandler.h"
 #include "cdatabasehandler.h"
 #include "cserverhandler.h"
 #include "deviceslistwaiter.h"
+#include "weblimits.h"
 #include "webtexts.h"
 
 #include <QDebug>

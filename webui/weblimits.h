@@ -17,3 +17,11 @@ constexpr qint64 MAX_TLS_FILE_SIZE = 1048576;
 constexpr int MAX_FAILED_LOGINS = 5;
 // How long a banned address is refused, counted from its last failure.
 constexpr std::chrono::milliseconds LOGIN_BAN_DURATION {10000};
+
+// How long server/getDeviceList waits for the network server's device list.
+constexpr std::chrono::milliseconds DEVICES_LIST_WAIT {2000};
+// Most register entries one app/addDevice may register.
+constexpr int MAX_NEW_DEVICE_REGISTERS = 50;
+// Modbus TCP ports an added device may listen on.
+constexpr int MIN_TCP_PORT = 1;
+constexpr int MAX_TCP_PORT = 65535;
