@@ -83,23 +83,30 @@ void CServerHandler::setLastConnectionParams(const SConnectionParams& params)
 
 void CServerHandler::connectSlot(QString origin, QString login, QString password)
 {
+    if (openConnection({origin, login, password}))
+        requestPending = true;
+}
+
+bool CServerHandler::openConnection(const SConnectionParams& params)
+{
     // A new attempt replaces whatever the old connection was waiting for.
     keepConnected = false;
     responseTimer.stop();
     socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
     emit changeServerStatus(COMM::DISCONNECTED);
 
-    const QUrl url(origin, QUrl::TolerantMode);
+    const QUrl url(params.address, QUrl::TolerantMode);
     if (!url.isValid()) {
-        addLog(ServerTexts::INVALID_URL.arg(origin));
-        return;
+        addLog(ServerTexts::INVALID_URL.arg(params.address));
+        return false;
     }
-    setLastConnectionParams({origin, login, password});
+    setLastConnectionParams(params);
     keepConnected = true;
     socket.open(url);
     // Gives up an attempt that neither connects nor fails (a host that never answers) and
     // retries it; a successful connection re-arms this timer for the first ping.
     responseTimer.start(timings.connectRetry);
+    return true;
 }
 
 void CServerHandler::disconnectSlot()
@@ -113,9 +120,10 @@ void CServerHandler::disconnectSlot()
 
 void CServerHandler::reconnect()
 {
-    readSettings();
-    const SConnectionParams params = lastConnectionParams();
-    connectSlot(params.address, params.login, params.password);
+    // settings.conf holds the last connection that logged in, not a request still trying.
+    if (!requestPending)
+        readSettings();
+    openConnection(lastConnectionParams());
 }
 
 void CServerHandler::readSettings()
@@ -270,6 +278,7 @@ void CServerHandler::handleAuthPhaseMessage(const QJsonObject& message)
         return;
     }
     phase = PHASE_VERIFIED;
+    requestPending = false;
     emit changeServerStatus(COMM::ONLINE);
     saveSettings();
 }

@@ -123,11 +123,16 @@ private:
     };
     SConnectionParams lastConnectionParams() const;
     void setLastConnectionParams(const SConnectionParams& params);
+    // Opens the socket at the address; false, logged, when it is not a valid URL.
+    bool openConnection(const SConnectionParams& params);
     mutable QMutex lastConnectionMutex;
     SConnectionParams lastConnection;
     QTimer responseTimer;
     QTimer pingTimer;
     // Whether a lost or failed connection is retried; false after a refused login.
     bool keepConnected = false;
+    // A connect request has not logged in yet: retries go to its address and credentials
+    // rather than to those in settings.conf.
+    bool requestPending = false;
     STimings timings;
 };
