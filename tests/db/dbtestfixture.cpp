@@ -22,19 +22,14 @@ bool CDbTestFixture::start()
     if (!restart())
         return false;
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connectionName);
-    db.setDatabaseName(fileName());
+    db.setDatabaseName(dir->filePath("server.db"));
     return db.open();
 }
 
 bool CDbTestFixture::restart()
 {
     database = CDataBaseHandler::getInstance();
-    return database && database->init(fileName());
-}
-
-QString CDbTestFixture::fileName() const
-{
-    return dir->filePath("server.db");
+    return database && database->init(dir->filePath("server.db"));
 }
 
 QString CDbTestFixture::exec(const QString& statement)
@@ -52,11 +47,6 @@ QVariantList CDbTestFixture::column(const QString& statement)
     while (query.next())
         values.append(query.value(0));
     return values;
-}
-
-QVariant CDbTestFixture::value(const QString& statement)
-{
-    return column(statement).value(0);
 }
 
 QString CDbTestFixture::registerDevice(const QString& devEui, int port, int startAddr,

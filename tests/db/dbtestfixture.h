@@ -3,7 +3,6 @@
 #include "cdatabasehandler.h"
 
 #include <QObject>
-#include <QSqlDatabase>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
@@ -18,28 +17,22 @@ class CDbTestFixture : public QObject
 public:
     CDbTestFixture();
 
-    // Starts the handler on a new file in a new directory; false when that failed.
-    bool start();
-    // Starts the handler again on the same file, as a restart of the service would.
-    bool restart();
+    bool start(); // the handler on a new file in a new directory; false when that failed
+    bool restart(); // the handler again on the same file, as a restart of the service would
     CDataBaseHandler* handler() const { return database; }
-    QString fileName() const;
 
     // Statements on the test's own connection. exec returns the error text, empty on success.
     QString exec(const QString& statement);
     QVariantList column(const QString& statement); // the first column of every row
-    QVariant value(const QString& statement); // the first column of the first row
+    QVariant value(const QString& statement) { return column(statement).value(0); }
 
-    // Registers a device on port with the given entries; returns the refusal text, or
-    // "accepted".
+    // Registers a device on port with the given entries; returns the refusal text, or "accepted".
     QString registerDevice(const QString& devEui, int port, int startAddr,
         const QList<REGS::SRegisterInfo>& registers, const QString& name = "type");
     uint deviceId(const QString& devEui);
     // Stores one uplink value as the decoder does.
     void storeValue(const QString& devEui, int startAddr, int regOffset, const QString& fullValue);
-
-    // Whether a log entry ends with this text.
-    bool logged(const QString& text) const;
+    bool logged(const QString& text) const; // whether a log entry ends with this text
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
