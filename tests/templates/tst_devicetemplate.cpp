@@ -43,8 +43,7 @@ private slots:
     void laterPacketOfATypeReplacesEarlier();
     void serverDataTakesSizeAndTypeFromItsKeyword();
     void unknownServerKeywordIsLogged();
-    void serverDataIsOptional_data();
-    void serverDataIsOptional();
+    void serverDataThatIsNoArrayIsIgnored();
     void templateRejected_data();
     void templateRejected();
 };
@@ -141,19 +140,9 @@ void TestDeviceTemplate::unknownServerKeywordIsLogged()
         QString("ERROR: [SServerData] Server keyword [SNR] is unknown!"));
 }
 
-void TestDeviceTemplate::serverDataIsOptional_data()
+void TestDeviceTemplate::serverDataThatIsNoArrayIsIgnored()
 {
-    QTest::addColumn<QJsonValue>("serverData");
-
-    QTest::newRow("null") << JSON_NULL;
-    QTest::newRow("not an array") << QJsonValue(QJsonObject(SERVER_DATA));
-}
-
-void TestDeviceTemplate::serverDataIsOptional()
-{
-    QFETCH(QJsonValue, serverData);
-
-    const REGS::SDeviceTemplate deviceTemplate(with(TEMPLATE, "server_data", serverData));
+    const REGS::SDeviceTemplate deviceTemplate(with(TEMPLATE, "server_data", SERVER_DATA));
 
     QVERIFY(deviceTemplate.valid);
     QVERIFY(deviceTemplate.serverData.isEmpty());
@@ -166,8 +155,6 @@ void TestDeviceTemplate::templateRejected_data()
 
     QTest::newRow("empty object") << QJsonObject()
                                   << QStringList {"[SDeviceTemplate] Empty input JSON"};
-    QTest::newRow("app_eui null") << with(TEMPLATE, "app_eui",
-        JSON_NULL) << QStringList {"[SDeviceTemplate] One or several values of input JSON is NULL"};
     QTest::newRow("only packet without fields")
         << with(
                TEMPLATE, "device_packets", QJsonArray {with(PACKET, "packet_fields", QJsonArray())})
