@@ -152,14 +152,13 @@ void writeWrkScript(const QString& path, const QByteArray& sid)
     const QByteArray body
         = QJsonDocument(QJsonObject {{"devEui", DEV_EUI}}).toJson(QJsonDocument::Compact);
     writeFile(path,
-        "wrk.method = \"POST\"\n"
-        "wrk.body = '"
-            + body
-            + "'\n"
-              "wrk.headers[\"Content-Type\"] = \"application/json\"\n"
-              "wrk.headers[\"Accept-Encoding\"] = \"gzip, deflate\"\n"
-              "wrk.headers[\"Cookie\"] = \"SID="
-            + sid + "\"\n");
+        QString("wrk.method = \"POST\"\n"
+                "wrk.body = '%1'\n"
+                "wrk.headers[\"Content-Type\"] = \"application/json\"\n"
+                "wrk.headers[\"Accept-Encoding\"] = \"gzip, deflate\"\n"
+                "wrk.headers[\"Cookie\"] = \"SID=%2\"\n")
+            .arg(QString::fromUtf8(body), QString::fromUtf8(sid))
+            .toUtf8());
 }
 
 double milliseconds(const QString& number, const QString& unit)
@@ -223,6 +222,7 @@ public:
         timer.start(PUSH_PERIOD_MS);
     }
     void stop() { timer.stop(); }
+    int perSecondWanted() const { return perSecond; }
     double rate() const { return pushedSinceStart * 1000.0 / qMax<qint64>(1, clock.elapsed()); }
     int total() const { return pushed; }
 
@@ -254,11 +254,58 @@ bool startEcho(QProcess& echo, QString& url)
     return true;
 }
 
+QString loadAverage()
+{
+    QFile file("/proc/loadavg");
+    file.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(file.readAll()).section(' ', 0, 2);
+}
+
 void printRow(const QString& name, const SWrkResult& result, double echoRate)
 {
     std::printf("%-34s %10.0f %9.2f %8.2f  %s\n", qPrintable(name), result.requestsPerSecond,
         result.p99Ms, echoRate > 0 ? result.requestsPerSecond / echoRate : 0.0,
         qPrintable(result.failures));
+}
+// Logs in once tarvex is up and adds the bench device; the session id, or nothing on failure.
+QByteArray openBenchDevice(
+    QNetworkAccessManager& manager, const QUrl& base, CFakeNetworkServer& networkServer)
+{
+    QByteArray sid;
+    const bool up = waitUntil(
+        [&] {
+            return !networkServer.received("auth_req").isEmpty()
+                && !(sid = logIn(manager, base)).isEmpty();
+        },
+        START_TIMEOUT_MS);
+    const QJsonObject added
+        = up ? callApi(manager, base, sid, "addDevice", newDevice(freePort())) : QJsonObject();
+    if (added.value("result").toBool())
+        return sid;
+    std::printf("tarvex is not serving: %s\n", qPrintable(QJsonDocument(added).toJson()));
+    return QByteArray();
+}
+
+// Each echo run goes first with tarvex idle; uplinks arrive only during the tarvex runs.
+void runCases(const QString& echoUrl, const QString& appUrl, const QString& script, int seconds,
+    UplinkPusher& pusher)
+{
+    std::printf("%d s per case; %d uplinks/s for the device during the tarvex cases\n", seconds,
+        pusher.perSecondWanted());
+    // The figures swing with whatever else the machine runs: the load goes with them.
+    std::printf("load average before: %s\n", qPrintable(loadAverage()));
+    std::printf("%-34s %10s %9s %8s\n", "case", "req/s", "p99 ms", "ratio");
+    for (int connections : {1, 50}) {
+        const SWrkResult echoResult = runWrk(echoUrl, script, connections, seconds);
+        pusher.start();
+        const SWrkResult appResult = runWrk(appUrl, script, connections, seconds);
+        pusher.stop();
+        printRow(QString("echo handler, %1 conn").arg(connections), echoResult,
+            echoResult.requestsPerSecond);
+        printRow(QString("getRegisterValues, %1 conn").arg(connections), appResult,
+            echoResult.requestsPerSecond);
+        std::printf("  uplinks pushed meanwhile: %.0f/s\n", pusher.rate());
+    }
 }
 } // namespace
 
@@ -297,38 +344,15 @@ int main(int argc, char* argv[])
 
     QNetworkAccessManager manager;
     const QUrl base(QString("http://127.0.0.1:%1/").arg(webPort));
-    QByteArray sid;
-    const bool up = waitUntil(
-        [&] {
-            return !networkServer.received("auth_req").isEmpty()
-                && !(sid = logIn(manager, base)).isEmpty();
-        },
-        START_TIMEOUT_MS);
-    const QJsonObject added
-        = up ? callApi(manager, base, sid, "addDevice", newDevice(freePort())) : QJsonObject();
-    if (!added.value("result").toBool()) {
-        std::printf("tarvex is not serving: %s\n", qPrintable(QJsonDocument(added).toJson()));
+    const QByteArray sid = openBenchDevice(manager, base, networkServer);
+    if (sid.isEmpty())
         return 1;
-    }
     const QString script = dir.filePath("getregistervalues.lua");
     writeWrkScript(script, sid);
     const QString appUrl = base.resolved(QUrl("/api/v1/app/getRegisterValues")).toString();
 
-    std::printf("%d s per case; %d uplinks/s for the device during the tarvex cases\n", seconds,
-        uplinksPerSecond);
-    std::printf("%-34s %10s %9s %8s\n", "case", "req/s", "p99 ms", "ratio");
     UplinkPusher pusher(networkServer, uplinksPerSecond);
-    for (int connections : {1, 50}) {
-        const SWrkResult echoResult = runWrk(echoUrl, script, connections, seconds);
-        pusher.start();
-        const SWrkResult appResult = runWrk(appUrl, script, connections, seconds);
-        pusher.stop();
-        printRow(QString("echo handler, %1 conn").arg(connections), echoResult,
-            echoResult.requestsPerSecond);
-        printRow(QString("getRegisterValues, %1 conn").arg(connections), appResult,
-            echoResult.requestsPerSecond);
-        std::printf("  uplinks pushed meanwhile: %.0f/s\n", pusher.rate());
-    }
+    runCases(echoUrl, appUrl, script, seconds, pusher);
 
     const QJsonObject last
         = callApi(manager, base, sid, "getRegisterValues", {{"devEui", DEV_EUI}});
@@ -337,6 +361,7 @@ int main(int argc, char* argv[])
         pusher.total(),
         qPrintable(
             rows.isEmpty() ? QString("-") : rows.first().toObject().value("value").toString()));
+    std::printf("load average after: %s\n", qPrintable(loadAverage()));
     tarvex.terminate();
     echo.terminate();
     tarvex.waitForFinished();
