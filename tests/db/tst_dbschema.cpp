@@ -3,7 +3,7 @@
 
 #include <QtTest>
 
-// The tables the service creates in its file, and how it starts on a file.
+// The tables the service creates in its file, and how it starts on a file made by others.
 class TestDbSchema : public QObject
 {
     Q_OBJECT
@@ -11,7 +11,6 @@ private slots:
     void columnsFollowTheConstants_data();
     void columnsFollowTheConstants();
     void foreignTableIsLeftAsItIs();
-    void unopenableFileEndsTheInstance();
 
 private:
     CDbTestFixture fixture;
@@ -52,17 +51,6 @@ void TestDbSchema::foreignTableIsLeftAsItIs()
     QTRY_VERIFY(fixture.logged("CREATE INDEX IF NOT EXISTS idx_eui ON devices ( dev_eui );"));
     QCOMPARE(
         fixture.column("SELECT name FROM pragma_table_info('devices')"), QVariantList {"other"});
-}
-
-// The failed instance is scheduled for deletion: the next call must not hand it out.
-void TestDbSchema::unopenableFileEndsTheInstance()
-{
-    QTemporaryDir dir;
-
-    QVERIFY(!CDataBaseHandler::getInstance()->init(dir.filePath("missing/dir/server.db")));
-
-    QCOMPARE(CDataBaseHandler::getInstance(), nullptr);
-    QVERIFY(CDataBaseHandler::getInstance() != nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestDbSchema)
