@@ -9,9 +9,6 @@
 #include <cmath>
 
 namespace {
-// Modbus register addresses are 16-bit, and the widest value a template decodes is 64 bits.
-constexpr int MAX_REGISTER_ADDRESS = 65535;
-constexpr int MAX_REGISTER_BITS = 64;
 constexpr int BITS_PER_REGISTER = 16;
 
 // Takes a JSON number without a fractional part within [min, max]. Strings are refused even

@@ -25,3 +25,6 @@ constexpr int MAX_NEW_DEVICE_REGISTERS = 50;
 // Modbus TCP ports an added device may listen on.
 constexpr int MIN_TCP_PORT = 1;
 constexpr int MAX_TCP_PORT = 65535;
+// Modbus register addresses are 16-bit, and the widest value a template decodes is 64 bits.
+constexpr int MAX_REGISTER_ADDRESS = 65535;
+constexpr int MAX_REGISTER_BITS = 64;
