@@ -30,6 +30,16 @@ QString credentials(const QString& username, const QString& password)
 {
     return QStringLiteral("username=%1&password=%2").arg(username, password);
 }
+
+// True when each of `times` logins with a wrong password was answered "Fails.".
+bool failLogins(const CurlClient& client, int times)
+{
+    for (int attempt = 1; attempt <= times; ++attempt) {
+        if (client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body != "Fails.")
+            return false;
+    }
+    return true;
+}
 } // namespace
 
 // A scope whose actions show what the dispatcher hands a controller and how it answers.
@@ -51,17 +61,12 @@ private slots:
         setResult(object);
     }
     void emptyAction() { }
-    void textAction() { setResult(QStringLiteral("é")); }
     void requireAction()
     {
         requireParams({QStringLiteral("a"), QStringLiteral("b")});
         setResult(QStringLiteral("passed"));
     }
-    void failAction()
-    {
-        throw APIError(static_cast<APIErrorType>(params().value(QStringLiteral("type")).toInt()),
-            params().value(QStringLiteral("message")));
-    }
+    void conflictAction() { throw APIError(APIErrorType::Conflicting); }
     void clientAction() { setResult(application->clientId()); }
 
 private:
@@ -89,12 +94,10 @@ private slots:
     void requestParameters();
     void requiredParameters_data();
     void requiredParameters();
-    void apiErrors_data();
-    void apiErrors();
+    void apiErrorWithoutMessage();
     void forwardedForIgnored();
 
     void sessionCookieAttributes();
-    void logoutCookieExpires();
     void logoutEndsSession();
     void cookieHeader_data();
     void cookieHeader();
@@ -144,7 +147,7 @@ void TestWebApplication::initTestCase()
     QLoggingCategory::setFilterRules("default.debug=false");
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     application.registerAPIController(QStringLiteral("probe"), new ProbeController(&application));
-    for (const char* action : {"params", "empty", "text", "require", "fail", "client"})
+    for (const char* action : {"params", "empty", "require", "conflict", "client"})
         application.declarePublicAPI(QStringLiteral("probe/") + action);
     sessionClient = freshClient();
     QVERIFY(sessionClient.login(LOGIN, PASSWORD));
@@ -165,27 +168,12 @@ void TestWebApplication::servedFiles_data()
                                 << "text/html" << page;
     QTest::newRow("main page") << "/" << true << ":/www/private/index.html"
                                << "text/html" << page;
-    QTest::newRow("login page by name") << "/index.html" << false << ":/www/public/index.html"
-                                        << "text/html" << page;
-    QTest::newRow("login script") << "/scripts/login.js" << false << ":/www/public/scripts/login.js"
-                                  << "application/javascript" << styles;
-    QTest::newRow("login style") << "/css/login.css" << false << ":/www/public/css/login.css"
-                                 << "text/css" << styles;
-    QTest::newRow("public logo") << "/images/Tarvex.png" << false
-                                 << ":/www/public/images/Tarvex.png"
-                                 << "image/png" << images;
     QTest::newRow("private logo") << "/images/Tarvex.png" << true
                                   << ":/www/private/images/Tarvex.png"
                                   << "image/png" << images;
     QTest::newRow("public style for a session")
         << "/css/login.css" << true << ":/www/public/css/login.css"
         << "text/css" << styles;
-    QTest::newRow("packed private script")
-        << "/scripts/init.js" << true << ":/www/private/scripts/init.js"
-        << "application/javascript" << styles;
-    QTest::newRow("packed private page")
-        << "/adddevice.html" << true << ":/www/private/adddevice.html"
-        << "text/html" << page;
 }
 
 void TestWebApplication::servedFiles()
@@ -215,13 +203,8 @@ void TestWebApplication::refusedFiles_data()
     const QByteArray internal = "Internal Server Error";
     QTest::newRow("private file anonymous") << "/scripts/init.js" << false << 404 << notFound;
     QTest::newRow("missing file") << "/nosuch.html" << false << 404 << notFound;
-    QTest::newRow("missing file for a session") << "/nosuch.html" << true << 404 << notFound;
-    QTest::newRow("folder name in path") << "/public/index.html" << false << 404 << notFound;
-    QTest::newRow("folder") << "/images" << false << 404 << notFound;
-    QTest::newRow("hyphen in api action") << "/api/v1/auth/log-in" << false << 404 << notFound;
     QTest::newRow("dot dot") << "/../private/index.html" << false << 500 << internal;
     QTest::newRow("encoded dot dot") << "/%2e%2e/private/index.html" << false << 500 << internal;
-    QTest::newRow("dot") << "/./index.html" << true << 500 << internal;
 }
 
 void TestWebApplication::refusedFiles()
@@ -253,8 +236,6 @@ void TestWebApplication::securityHeaders_data()
     const QList<QPair<const char*, QString>> answers = {
         {"file", "/"},
         {"missing file", "/nosuch.png"},
-        {"refused path", "/../index.html"},
-        {"forbidden api", "/api/v1/auth/logout"},
         {"api result", "/api/v1/probe/params?a=1"},
     };
     for (const auto& answer : answers) {
@@ -292,18 +273,9 @@ void TestWebApplication::dispatch_data()
     QTest::newRow("login by GET") << "GET"
                                   << "/api/v1/auth/login" << false << 405
                                   << QByteArray("Method Not Allowed");
-    QTest::newRow("logout by GET")
-        << "GET"
-        << "/api/v1/auth/logout" << true << 405 << QByteArray("Method Not Allowed");
-    QTest::newRow("unknown action")
-        << "POST"
-        << "/api/v1/auth/nosuch" << true << 404 << QByteArray("Not Found");
     QTest::newRow("unlisted action by GET")
         << "GET"
-        << "/api/v1/probe/text" << false << 200 << QByteArray("é");
-    QTest::newRow("unlisted action by POST")
-        << "POST"
-        << "/api/v1/probe/text" << false << 200 << QByteArray("é");
+        << "/api/v1/probe/empty" << false << 200 << QByteArray();
     QTest::newRow("non-slot method")
         << "POST"
         << "/api/v1/probe/deleteLater" << false << 403 << QByteArray("Forbidden");
@@ -333,8 +305,6 @@ void TestWebApplication::resultEncoding_data()
 
     QTest::newRow("json object") << "/api/v1/probe/params?a=1&b=x%20y"
                                  << "application/json" << QByteArray(R"({"a":"1","b":"x y"})");
-    QTest::newRow("text") << "/api/v1/probe/text"
-                          << "text/plain; charset=UTF-8" << QByteArray("é");
     QTest::newRow("no result") << "/api/v1/probe/empty"
                                << "text/plain; charset=UTF-8" << QByteArray();
 }
@@ -385,11 +355,8 @@ void TestWebApplication::requiredParameters_data()
         << QStringList {"--data-raw", "a=1&b=2"} << 200 << QByteArray("passed");
     QTest::newRow("json has both") << QStringList {"-H", json, "--data-raw", R"({"a":1,"b":2})"}
                                    << 200 << QByteArray("passed");
-    QTest::newRow("form has one") << QStringList {"--data-raw", "a=1"} << 400 << missing;
     QTest::newRow("json has one") << QStringList {"-H", json, "--data-raw", R"({"b":2})"} << 400
                                   << missing;
-    QTest::newRow("json is an array")
-        << QStringList {"-H", json, "--data-raw", R"(["a","b"])"} << 400 << missing;
 }
 
 void TestWebApplication::requiredParameters()
@@ -404,33 +371,13 @@ void TestWebApplication::requiredParameters()
     QCOMPARE(answer.body, body);
 }
 
-void TestWebApplication::apiErrors_data()
+// An error without a message of its own answers with the text of its status.
+void TestWebApplication::apiErrorWithoutMessage()
 {
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
+    const HttpAnswer answer = freshClient().post("/api/v1/probe/conflict");
 
-    QTest::newRow("invalid input") << 0 << "m0" << 400 << QByteArray("m0");
-    QTest::newRow("unsupported input") << 1 << "m1" << 415 << QByteArray("m1");
-    QTest::newRow("missing") << 2 << "m2" << 404 << QByteArray("m2");
-    QTest::newRow("refused") << 3 << "m3" << 403 << QByteArray("m3");
-    QTest::newRow("conflicting") << 4 << "m4" << 409 << QByteArray("m4");
-    QTest::newRow("no message") << 4 << "" << 409 << QByteArray("Conflict");
-}
-
-void TestWebApplication::apiErrors()
-{
-    QFETCH(int, type);
-    QFETCH(QString, message);
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-
-    const HttpAnswer answer = freshClient().postForm(
-        "/api/v1/probe/fail", QStringLiteral("type=%1&message=%2").arg(type).arg(message));
-
-    QCOMPARE(answer.status, status);
-    QCOMPARE(answer.body, body);
+    QCOMPARE(answer.status, 409);
+    QCOMPARE(answer.body, QByteArray("Conflict"));
 }
 
 void TestWebApplication::forwardedForIgnored()
@@ -454,22 +401,6 @@ void TestWebApplication::sessionCookieAttributes()
     QVERIFY2(expected.match(cookie).hasMatch(), qPrintable(cookie));
 }
 
-void TestWebApplication::logoutCookieExpires()
-{
-    CurlClient client = freshClient();
-    QVERIFY(client.login(LOGIN, PASSWORD));
-
-    const HttpAnswer answer = client.post("/api/v1/auth/logout");
-
-    const QString cookie = answer.headers.value("set-cookie");
-    const QRegularExpression expected("^SID=; expires=(.+ GMT); path=/; SameSite=Strict$");
-    const QRegularExpressionMatch match = expected.match(cookie);
-    QVERIFY2(match.hasMatch(), qPrintable(cookie));
-    const QDateTime expires
-        = QLocale::c().toDateTime(match.captured(1), "ddd, dd-MMM-yyyy hh:mm:ss 'GMT'");
-    QVERIFY2(expires < QDateTime::currentDateTimeUtc().addSecs(-23 * 3600), qPrintable(cookie));
-}
-
 void TestWebApplication::logoutEndsSession()
 {
     CurlClient client = freshClient();
@@ -484,10 +415,7 @@ void TestWebApplication::cookieHeader_data()
     QTest::addColumn<QString>("header");
     QTest::addColumn<bool>("loggedIn");
 
-    QTest::newRow("plain") << "SID=%1" << true;
-    QTest::newRow("quoted") << "SID=\"%1\"" << true;
     QTest::newRow("among others") << "a=b; SID=%1; c" << true;
-    QTest::newRow("spaces around") << " SID = %1 ;" << true;
     QTest::newRow("later one wins") << "SID=stale; SID=%1" << true;
     QTest::newRow("later stale one wins") << "SID=%1; SID=stale" << false;
     QTest::newRow("other name") << "sid=%1" << false;
@@ -511,12 +439,9 @@ void TestWebApplication::loginAnswers_data()
     QTest::addColumn<QString>("form");
     QTest::addColumn<QByteArray>("body");
 
-    QTest::newRow("right") << credentials(LOGIN, PASSWORD) << QByteArray("Ok.");
     QTest::newRow("wrong password") << credentials(LOGIN, "s3creT") << QByteArray("Fails.");
     QTest::newRow("wrong user name") << credentials("Operator", PASSWORD) << QByteArray("Fails.");
     QTest::newRow("fields missing") << "x=1" << QByteArray("Fails.");
-    QTest::newRow("password in other field")
-        << "username=operator&pw=s3cret" << QByteArray("Fails.");
 }
 
 void TestWebApplication::loginAnswers()
@@ -540,21 +465,19 @@ void TestWebApplication::loginWithSessionIgnoresCredentials()
 void TestWebApplication::successForgetsFailures()
 {
     CurlClient client = freshClient();
-    for (int attempt = 1; attempt < MAX_FAILED_LOGINS; ++attempt)
-        QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(failLogins(client, MAX_FAILED_LOGINS - 1));
     QVERIFY(client.login(LOGIN, PASSWORD));
     client.setCookie(QString());
 
     // Had the earlier failures counted, this one would be the fifth and start a ban.
-    QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(failLogins(client, 1));
     QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD)).body, "Ok.");
 }
 
 void TestWebApplication::banAfterFifthFailure()
 {
     CurlClient client = freshClient();
-    for (int attempt = 1; attempt <= MAX_FAILED_LOGINS; ++attempt)
-        QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(failLogins(client, MAX_FAILED_LOGINS));
 
     const HttpAnswer answer = client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD));
 
@@ -565,11 +488,10 @@ void TestWebApplication::banAfterFifthFailure()
 void TestWebApplication::banExpires()
 {
     CurlClient client = freshClient();
-    for (int attempt = 1; attempt < MAX_FAILED_LOGINS; ++attempt)
-        QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(failLogins(client, MAX_FAILED_LOGINS - 1));
     QElapsedTimer sinceBan;
     sinceBan.start();
-    QCOMPARE(client.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(failLogins(client, 1));
 
     QTRY_VERIFY_WITH_TIMEOUT(
         client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD)).status == 200, 60000);
@@ -590,8 +512,7 @@ void TestWebApplication::expiredBansForgotten()
     shortBans.registerAPIController("auth", auth);
     CurlClient banned(baseUrl(shortBanServer));
     banned.setSourceAddress(freshAddress());
-    for (int attempt = 1; attempt <= MAX_FAILED_LOGINS; ++attempt)
-        QCOMPARE(banned.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(failLogins(banned, MAX_FAILED_LOGINS));
     QElapsedTimer sinceBan;
     sinceBan.start();
     QTRY_VERIFY(sinceBan.hasExpired(2 * banDuration.count()));
@@ -599,7 +520,7 @@ void TestWebApplication::expiredBansForgotten()
     // The banned address never comes back; another address fails once.
     CurlClient other(baseUrl(shortBanServer));
     other.setSourceAddress(freshAddress());
-    QCOMPARE(other.postForm(LOGIN_PATH, credentials(LOGIN, "wrong")).body, "Fails.");
+    QVERIFY(failLogins(other, 1));
 
     QCOMPARE(auth->trackedClientCount(), 1);
 }
