@@ -11,9 +11,7 @@ class TestBeforeSetup : public QObject
     Q_OBJECT
 private slots:
     void logEntryIsReportedOnTheConsole();
-    void fileOnlyLogEntryIsReportedOnTheConsole();
     void settingsReadGivesInvalidValue();
-    void settingsWriteFails();
 };
 
 void TestBeforeSetup::logEntryIsReportedOnTheConsole()
@@ -22,13 +20,6 @@ void TestBeforeSetup::logEntryIsReportedOnTheConsole()
         "[ void addLog(QString, CLogFile::ELogMessageType, bool) ] невозможно создать "
         "invokeMethod");
     addLog(QStringLiteral("lost"));
-}
-
-void TestBeforeSetup::fileOnlyLogEntryIsReportedOnTheConsole()
-{
-    QTest::ignoreMessage(
-        QtDebugMsg, "[ void addLogIntoFileOnly(QString) ] невозможно создать invokeMethod");
-    addLogIntoFileOnly(QStringLiteral("lost"));
 }
 
 // Without a file name no settings object can be made, so not even the default comes back.
@@ -40,14 +31,6 @@ void TestBeforeSetup::settingsReadGivesInvalidValue()
     const QVariant value = CSettings::readValue(SETT::SETT_SECT_WEB + SETT::SETT_WEB_PORT, 8899);
 
     QVERIFY(!value.isValid());
-}
-
-void TestBeforeSetup::settingsWriteFails()
-{
-    QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::getInstance] Invalid fileName");
-    QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::writeValue] Invalid object");
-
-    QVERIFY(!CSettings::writeValue(SETT::SETT_SECT_WEB + SETT::SETT_WEB_PORT, 8899));
 }
 
 QTEST_GUILESS_MAIN(TestBeforeSetup)

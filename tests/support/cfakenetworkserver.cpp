@@ -116,7 +116,7 @@ void CFakeNetworkServer::answer(QWebSocket* client, const QString& text)
         const bool accept = authMode == AUTH_ACCEPT;
         send(client,
             {{"cmd", "auth_resp"}, {"status", accept},
-                {accept ? "token" : "err_string", accept ? "fake-token" : authErrString}});
+                {accept ? "token" : "err_string", accept ? "fake-token" : "refused"}});
     } else if (command == "get_devices_req" && devicesDelayMs >= 0) {
         const QJsonObject response {
             {"cmd", "get_devices_resp"}, {"status", devicesStatus}, {"devices_list", devices}};
@@ -125,9 +125,5 @@ void CFakeNetworkServer::answer(QWebSocket* client, const QString& text)
             if (target)
                 send(target, response);
         });
-    } else if (command == "get_data_req") {
-        send(client,
-            {{"cmd", "get_data_resp"}, {"status", true}, {"devEui", request.value("devEui")},
-                {"data_list", dataRecords}});
     }
 }

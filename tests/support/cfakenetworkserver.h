@@ -37,11 +37,7 @@ public:
 
     // Behaviour; the defaults answer everything at once and accept every login.
     void setAnswerPings(bool answer) { answerPings = answer; }
-    void setAuthMode(EAuthMode mode, const QString& errString = QString())
-    {
-        authMode = mode;
-        authErrString = errString;
-    }
+    void setAuthMode(EAuthMode mode) { authMode = mode; }
     // get_devices_resp is sent delayMs after the request; a negative delay means never.
     void setDevicesList(const QJsonArray& list, bool status = true, int delayMs = 0)
     {
@@ -49,7 +45,6 @@ public:
         devicesStatus = status;
         devicesDelayMs = delayMs;
     }
-    void setDataList(const QJsonArray& records) { dataRecords = records; }
 
     // Sends an object, or any text, to every connected client.
     void sendToAll(const QJsonObject& message);
@@ -62,7 +57,6 @@ public:
     // connections are answered as usual.
     void muteConnections() { mutedClients = clients; }
 
-    QList<SReceivedMessage> received() const { return log; }
     QList<SReceivedMessage> received(const QString& command) const;
 
 signals:
@@ -80,9 +74,7 @@ private:
 
     bool answerPings = true;
     EAuthMode authMode = AUTH_ACCEPT;
-    QString authErrString;
     QJsonArray devices;
     bool devicesStatus = true;
     int devicesDelayMs = 0;
-    QJsonArray dataRecords;
 };
