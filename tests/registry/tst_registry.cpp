@@ -96,7 +96,8 @@ void tst_Registry::removingOneDeviceKeepsTheSharedPortOpen()
     registry->removeDevice("A200000000000002");
 }
 
-// The port is free at once: the device can be opened again on it straight away.
+// The port is free at once, not only once the listener is deleted, so it can be reopened straight
+// away.
 void tst_Registry::removingTheLastDeviceClosesThePortAndItsConnections()
 {
     const quint16 port = freePort();
