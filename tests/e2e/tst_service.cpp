@@ -3,6 +3,8 @@
 #include "freeport.h"
 
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -64,6 +66,21 @@ QJsonObject uplink(quint16 battery)
 {
     return QJsonObject {{"devEui", DEV_EUI.toLower()}, {"type", "UNCONF_UP"},
         {"data", QString("01%1").arg(battery, 4, 16, QChar('0'))}};
+}
+
+// SQLite's verdict on the database file: "ok" when it is intact.
+QString integrityCheck(const QString& dbPath)
+{
+    QString verdict;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "integrity");
+        db.setDatabaseName(dbPath);
+        QSqlQuery query(db);
+        if (db.open() && query.exec("PRAGMA integrity_check") && query.next())
+            verdict = query.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase("integrity");
+    return verdict;
 }
 
 // The battery register read by a libmodbus master; -1 when the read fails.
@@ -211,6 +228,7 @@ void TestService::stopsInOrderDuringUplinks()
     uplinks.stop();
     QCOMPARE(tarvex->exitStatus(), QProcess::NormalExit);
     QCOMPARE(tarvex->exitCode(), 0);
+    QCOMPARE(integrityCheck(dir->filePath("server.db")), QString("ok"));
 }
 
 // Browsers keep their connections open between the page's polls; they must not hold the
