@@ -156,8 +156,9 @@ static void registerWebResources()
     Q_INIT_RESOURCE(webui);
 }
 
-WebApplication::WebApplication(const QString& login, const QString& password, QObject* parent)
-    : QObject(parent), apiPathPattern(API_PATH_PATTERN)
+WebApplication::WebApplication(
+    const QString& login, const QString& password, QObject* parent, WebSession::Clock sessionClock)
+    : QObject(parent), apiPathPattern(API_PATH_PATTERN), sessionClock(std::move(sessionClock))
 {
     registerWebResources();
     for (const AllowedMethod& entry : allowedMethodTable())
@@ -393,7 +394,7 @@ void WebApplication::sessionStart()
 {
     purgeExpiredSessions();
     const QString sid = generateSid();
-    auto session = std::make_unique<WebSession>(sid);
+    auto session = std::make_unique<WebSession>(sid, sessionClock);
     currentSession = session.get();
     sessions[sid] = std::move(session);
 

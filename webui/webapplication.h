@@ -3,6 +3,7 @@
 #include "irequesthandler.h"
 #include "isessionmanager.h"
 #include "responsebuilder.h"
+#include "websession.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -18,7 +19,6 @@
 class APIController;
 class AuthController;
 class QNetworkCookie;
-class WebSession;
 
 // The request handler of the web server: serves the files of the browser interface, public ones
 // to everybody and private ones to logged-in sessions, and dispatches /api/v1/<scope>/<action>
@@ -30,7 +30,9 @@ class WebApplication : public QObject,
 {
     Q_OBJECT
 public:
-    WebApplication(const QString& login, const QString& password, QObject* parent = nullptr);
+    // Sessions measure their idle time on the given clock.
+    WebApplication(const QString& login, const QString& password, QObject* parent = nullptr,
+        WebSession::Clock sessionClock = WebSession::monotonicMsecs);
     ~WebApplication() override;
 
     Http::Response processRequest(
@@ -79,6 +81,7 @@ private:
     QHash<QPair<QString, QString>, QString> allowedMethods;
     QString rootFolder;
     qint64 sessionTimeout = 0;
+    WebSession::Clock sessionClock;
     QList<Http::Header> securityHeaders;
     QHostAddress clientAddress;
     AuthController* authController;

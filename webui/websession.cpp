@@ -1,8 +1,16 @@
 #include "websession.h"
 
-WebSession::WebSession(const QString& id) : sessionId(id)
+#include <QDeadlineTimer>
+
+// The clock of QElapsedTimer: wall-clock changes do not end or prolong a session.
+qint64 WebSession::monotonicMsecs()
 {
-    lastUse.start();
+    return QDeadlineTimer::current().deadline();
+}
+
+WebSession::WebSession(const QString& id, Clock clock)
+    : sessionId(id), clock(std::move(clock)), lastUse(this->clock())
+{
 }
 
 QString WebSession::id() const
@@ -22,10 +30,10 @@ void WebSession::setData(const QString& key, const QVariant& value)
 
 bool WebSession::hasExpired(qint64 seconds) const
 {
-    return seconds > 0 && lastUse.hasExpired(seconds * 1000);
+    return seconds > 0 && clock() - lastUse > seconds * 1000;
 }
 
 void WebSession::updateTimestamp()
 {
-    lastUse.start();
+    lastUse = clock();
 }

@@ -2,14 +2,19 @@
 
 #include "isession.h"
 
-#include <QElapsedTimer>
 #include <QHash>
+
+#include <functional>
 
 // A session of the web application, kept in memory until logout or expiry.
 class WebSession : public ISession
 {
 public:
-    explicit WebSession(const QString& id);
+    // Milliseconds on a clock that never goes back; a session measures its idle time with it.
+    using Clock = std::function<qint64()>;
+    static qint64 monotonicMsecs();
+
+    explicit WebSession(const QString& id, Clock clock = monotonicMsecs);
 
     QString id() const override;
     QVariant getData(const QString& key) const override;
@@ -21,6 +26,7 @@ public:
 
 private:
     const QString sessionId;
-    QElapsedTimer lastUse;
+    const Clock clock;
+    qint64 lastUse;
     QHash<QString, QVariant> data;
 };

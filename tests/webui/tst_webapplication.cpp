@@ -93,6 +93,8 @@ private slots:
     void logoutEndsSession();
     void cookieHeader_data();
     void cookieHeader();
+    void sessionExpiry_data();
+    void sessionExpiry();
 
     void loginAnswers_data();
     void loginAnswers();
@@ -360,6 +362,42 @@ void TestWebApplication::cookieHeader()
     client.setCookie(header.arg(sid));
 
     const QByteArray page = client.get("/").body;
+
+    QCOMPARE(page, resource(loggedIn ? ":/www/private/index.html" : ":/www/public/index.html"));
+}
+
+void TestWebApplication::sessionExpiry_data()
+{
+    // Milliseconds the clock moves before each request after the login; negative turns it back.
+    QTest::addColumn<QList<qint64>>("idleMsecs");
+    QTest::addColumn<bool>("loggedIn");
+
+    const qint64 timeout = 10000 * 1000;
+    QTest::newRow("used at the time-out") << QList<qint64> {timeout} << true;
+    QTest::newRow("idle beyond the time-out") << QList<qint64> {timeout + 1} << false;
+    QTest::newRow("each use restarts the wait") << QList<qint64> {timeout, timeout} << true;
+    QTest::newRow("refused id with time turned back")
+        << QList<qint64> {timeout + 1, -(timeout + 1)} << false;
+}
+
+// The last request of the row shows whether the session survived the idle times before it.
+void TestWebApplication::sessionExpiry()
+{
+    QFETCH(QList<qint64>, idleMsecs);
+    QFETCH(bool, loggedIn);
+    qint64 now = 0;
+    WebApplication timed(LOGIN, PASSWORD, nullptr, [&now] { return now; });
+    Http::Server timedServer(&timed);
+    QVERIFY(timedServer.listen(QHostAddress::LocalHost, 0));
+    CurlClient client(baseUrl(timedServer));
+    client.setSourceAddress(freshAddress());
+    QVERIFY(client.login(LOGIN, PASSWORD));
+
+    QByteArray page;
+    for (const qint64 idle : idleMsecs) {
+        now += idle;
+        page = client.get("/").body;
+    }
 
     QCOMPARE(page, resource(loggedIn ? ":/www/private/index.html" : ":/www/public/index.html"));
 }
