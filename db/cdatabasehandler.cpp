@@ -62,6 +62,16 @@ ELookup selectDeviceId(QSqlDatabase& db, const QString& devEui, int& id)
     return ELookup::FOUND;
 }
 
+// The device-id lookup from the mirror when it holds the devices, from the file otherwise. A
+// closed database answers as the file would: with a failed query.
+ELookup lookUpDeviceId(
+    const CMirrorKeeper& registers, QSqlDatabase& db, const QString& devEui, int& id)
+{
+    if (!registers.isLoaded() || !db.isOpen())
+        return selectDeviceId(db, devEui, id);
+    return registers.firstDeviceId(devEui, id) ? ELookup::FOUND : ELookup::NO_ROW;
+}
+
 // What a caller of the device-id lookup logs for each failing outcome.
 struct SLookupTexts
 {
@@ -88,12 +98,14 @@ bool acceptDeviceId(ELookup lookup, int id, const QString& devEui, const SLookup
     return false;
 }
 
+const SLookupTexts REGISTRATION_LOOKUP_TEXTS {
+    DbTexts::REGISTER_SQL_3, DbTexts::DEVICE_NOT_CREATED, DbTexts::DEVICE_NULL_ID};
+
 // The id of the device just registered, with the registration's texts.
 bool findDeviceId(QSqlDatabase& db, const QString& devEui, int& id)
 {
     const ELookup lookup = selectDeviceId(db, devEui, id);
-    return acceptDeviceId(lookup, id, devEui,
-        {DbTexts::REGISTER_SQL_3, DbTexts::DEVICE_NOT_CREATED, DbTexts::DEVICE_NULL_ID});
+    return acceptDeviceId(lookup, id, devEui, REGISTRATION_LOOKUP_TEXTS);
 }
 
 bool refuseDuplicate(QSqlDatabase& db, const QString& devEui, QString& errorText)
@@ -248,6 +260,15 @@ bool updateScaling(QSqlDatabase& db, const DB::SDbDevRegParamInfo& info)
     return true;
 }
 
+const QString& registersDataStatement()
+{
+    static const QString statement
+        = fillStatement(QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3=1 ORDER BY %4 ASC;"),
+            {DB::DB_TABLE_DEVDATA, dataColumn(DATA_DEVICE), dataColumn(DATA_PARENT),
+                dataColumn(DATA_REG_ADDR)});
+    return statement;
+}
+
 // A LIKE pattern meaning "contains filter": the filter's own %, _ and \ match themselves.
 QString containsPattern(const QString& filter)
 {
@@ -320,11 +341,7 @@ QSet<quint16> CDataBaseHandler::registersUsing(int port)
 // per uplink.
 bool CDataBaseHandler::dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id)
 {
-    ELookup lookup = ELookup::FAILED;
-    if (registers.isLoaded())
-        lookup = registers.firstDeviceId(devEui, id) ? ELookup::FOUND : ELookup::NO_ROW;
-    else
-        lookup = selectDeviceId(db, devEui, id);
+    const ELookup lookup = lookUpDeviceId(registers, db, devEui, id);
     return acceptDeviceId(lookup, id, devEui,
         {DbTexts::SAVE_SQL_1, DbTexts::UNKNOWN_DEV_EUI, DbTexts::UNKNOWN_DEV_EUI_ID_0});
 }
@@ -369,7 +386,8 @@ bool CDataBaseHandler::getDeviceId(const QString& devEui, uint& id)
     QMutexLocker locker(&mutex);
     QSqlDatabase db = connections.connection();
     int found = 0;
-    const bool ok = findDeviceId(db, devEui, found);
+    const ELookup lookup = lookUpDeviceId(registers, db, devEui, found);
+    const bool ok = acceptDeviceId(lookup, found, devEui, REGISTRATION_LOOKUP_TEXTS);
     id = static_cast<uint>(found);
     return ok;
 }
@@ -456,11 +474,8 @@ QList<DB::SDbDevRegDataInfo> CDataBaseHandler::getRegistersData(uint id)
 {
     QMutexLocker locker(&mutex);
     QSqlDatabase db = connections.connection();
-    QSqlQuery query(db);
-    query.prepare(
-        fillStatement(QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3=1 ORDER BY %4 ASC;"),
-            {DB::DB_TABLE_DEVDATA, dataColumn(DATA_DEVICE), dataColumn(DATA_PARENT),
-                dataColumn(DATA_REG_ADDR)}));
+    // The web page polls this; parsing the statement every time cost more than running it.
+    QSqlQuery& query = connections.prepared(db, registersDataStatement());
     query.bindValue(QLatin1Char(':') + dataColumn(DATA_DEVICE), id);
     QList<DB::SDbDevRegDataInfo> registerRows;
     if (!query.exec()) {
@@ -481,6 +496,8 @@ QList<DB::SDbDevRegDataInfo> CDataBaseHandler::getRegistersData(uint id)
         info.source = query.value(DATA_SOURCE).toInt();
         registerRows.append(info);
     }
+    // Leaves no read open on the connection, which would hold back the WAL checkpoints.
+    query.finish();
     return registerRows;
 }
 

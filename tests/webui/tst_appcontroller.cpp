@@ -60,6 +60,9 @@ private slots:
     void takenPortRefused();
     void takenPortLeavesNothingBehind();
     void newRegistersNeverWritten();
+    void registerValuesAnswerBytes();
+    void registerValuesWrittenAsQtWritesThem_data();
+    void registerValuesWrittenAsQtWritesThem();
     void removedDeviceClosesItsPort();
     void removalByGetRefused();
 
@@ -172,6 +175,67 @@ void TestAppController::newRegistersNeverWritten()
         {"value", "-"}, {"time", "никогда"}, {"data_name", "Count"}, {"units", "m3"},
         {"addition", 5}, {"multiplication", 0.5}, {"source", 1}};
     QCOMPARE(answer, QJsonObject({{"result", true}, {"registers", QJsonArray {row}}}));
+}
+
+// The page and scripts read this answer; its bytes stay those QJsonDocument always wrote.
+void TestAppController::registerValuesAnswerBytes()
+{
+    call("addDevice", newDevice("00000000000000B8", freePort()));
+
+    const HttpAnswer answer
+        = api.postJson("/api/v1/app/getRegisterValues", R"({"devEui":"00000000000000B8"})");
+
+    QCOMPARE(answer.headers.value("content-type"), "application/json");
+    QCOMPARE(answer.body,
+        QByteArray(R"({"registers":[{"addition":5,"data_name":"Count","data_type":"uinteger",)"
+                   R"("multiplication":0.5,"reg_bit_size":16,"reg_map_bias":12,"source":1,)"
+                   R"("time":"никогда","units":"m3","value":"-"}],"result":true})"));
+}
+
+void TestAppController::registerValuesWrittenAsQtWritesThem_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("units");
+    QTest::addColumn<double>("multiplication");
+
+    QTest::newRow("quote and backslash") << "say \"hi\" \\ bye"
+                                         << "m3" << 1.0;
+    QTest::newRow("control characters") << "tab\there\nline\x01\x1f"
+                                        << "\b\f\r" << 1.0;
+    QTest::newRow("Cyrillic and emoji") << "Счётчик"
+                                        << "м³ \U0001F600" << 1.0;
+    QTest::newRow("small fraction") << "Count"
+                                    << "m3" << 1e-7;
+    QTest::newRow("negative fraction") << "Count"
+                                       << "m3" << -2.5;
+    QTest::newRow("whole number beyond 2^53") << "Count"
+                                              << "m3" << 1e17;
+    QTest::newRow("huge") << "Count"
+                          << "m3" << 1e300;
+}
+
+// Whatever the operator typed, the answer reads as QJsonDocument writes the same values.
+void TestAppController::registerValuesWrittenAsQtWritesThem()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, units);
+    QFETCH(double, multiplication);
+    QJsonObject entry = countRegister();
+    entry["data_name"] = name;
+    entry["units"] = units;
+    entry["multiplication"] = multiplication;
+    QJsonObject device = newDevice("00000000000000B9", freePort());
+    device["devRegisters"] = QJsonArray {entry};
+    QCOMPARE(call("addDevice", device), SUCCESS);
+
+    const QByteArray body
+        = api.postJson("/api/v1/app/getRegisterValues", R"({"devEui":"00000000000000B9"})").body;
+
+    const QJsonObject row {{"reg_map_bias", 12}, {"reg_bit_size", 16}, {"data_type", "uinteger"},
+        {"value", "-"}, {"time", "никогда"}, {"data_name", name}, {"units", units}, {"addition", 5},
+        {"multiplication", multiplication}, {"source", 1}};
+    const QJsonObject expected {{"result", true}, {"registers", QJsonArray {row}}};
+    QCOMPARE(body, QJsonDocument(expected).toJson(QJsonDocument::Compact));
 }
 
 void TestAppController::removedDeviceClosesItsPort()
