@@ -1,0 +1,231 @@
+// Peers of the browser tests: the real service in a temporary working directory, the
+// network-server double as a process of its own, a Modbus TCP master, and the browser.
+import { spawn } from 'node:child_process';
+import { once } from 'node:events';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { createRequire } from 'node:module';
+
+const require = createRequire(import.meta.url);
+const { chromium } = require('playwright-core');
+
+// Bound of every wait for the service or the browser, generous for a loaded 2-core machine.
+export const WAIT_MS = 20000;
+
+export const WEB_LOGIN = 'operator';
+export const WEB_PASSWORD = 'hall-7';
+
+// A thermometer whose uplinks of packet type 01 carry the raw temperature in bytes 1-2; the
+// network server's signal strength lands in the register after it.
+export const APP_EUI = '0102030405060708';
+export const TEMPLATE = {
+    app_eui: APP_EUI,
+    dev_type: 'Thermometer',
+    server_data: [
+        { data_code: 'rssi', reg_map_bias: 1, reg_bit_bias: 0, reg_bit_size: 16,
+          data_name: 'RSSI' }
+    ],
+    device_packets: [{
+        packet_type: 1,
+        packet_size: 3,
+        packet_fields: [{
+            packet_bias: 1, data_bit_bias: 0, data_bit_size: 16, data_type: 'uinteger',
+            endianness: 'be', reg_map_bias: 0, reg_bit_bias: 0, reg_bit_size: 16,
+            data_name: 'Temperature'
+        }]
+    }]
+};
+
+// An entry of the network server's device list.
+export function listedDevice(devEui, name, appEui = APP_EUI) {
+    return { devEui, devName: name, OTAA: { appEui } };
+}
+
+// An uplink of the thermometer with the raw temperature value.
+export function temperatureUplink(devEui, raw) {
+    const data = '01' + raw.toString(16).padStart(4, '0');
+    return { devEui, type: 'UNCONF_UP', data, rssi: -70 };
+}
+
+export async function freePort() {
+    const server = net.createServer();
+    server.listen(0, '127.0.0.1');
+    await once(server, 'listening');
+    const { port } = server.address();
+    server.close();
+    await once(server, 'close');
+    return port;
+}
+
+// The network-server double: answers get_devices with the given list, pushes uplinks.
+export class NetworkServer {
+    static async start(devices) {
+        const process = spawn(requiredEnv('FAKE_NETWORK_SERVER'), [], {
+            stdio: ['pipe', 'pipe', 'inherit']
+        });
+        const lines = readline.createInterface({ input: process.stdout })[Symbol.asyncIterator]();
+        const first = (await lines.next()).value || '';
+        if (!first.startsWith('url ')) {
+            throw new Error('the network-server double did not start: ' + first);
+        }
+        const server = new NetworkServer(process, lines, first.slice(4));
+        await server.command('devices', devices);
+        return server;
+    }
+
+    constructor(process, lines, url) {
+        this.process = process;
+        this.lines = lines;
+        this.url = url;
+    }
+
+    async command(name, argument) {
+        this.process.stdin.write(name + ' ' + JSON.stringify(argument) + '\n');
+        const answer = (await this.lines.next()).value;
+        if (answer !== 'ok') {
+            throw new Error('the network-server double refused ' + name + ': ' + answer);
+        }
+    }
+
+    pushUplink(record) {
+        return this.command('rx', record);
+    }
+
+    async stop() {
+        this.process.stdin.end();
+        if (this.process.exitCode === null) {
+            await once(this.process, 'exit');
+        }
+    }
+}
+
+// The real service in a temporary working directory with the thermometer template, a web
+// account and no network server in its settings.
+export class Gateway {
+    static async start() {
+        const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tarvex-pages-'));
+        fs.mkdirSync(path.join(dir, 'deviceFolder'));
+        fs.writeFileSync(path.join(dir, 'deviceFolder', 'thermometer.json'),
+                         JSON.stringify(TEMPLATE));
+        const port = await freePort();
+        fs.writeFileSync(path.join(dir, 'settings.conf'),
+                         `[webui]\nip=127.0.0.1\nport=${port}\nlogin=${WEB_LOGIN}\n`
+                         + `password=${WEB_PASSWORD}\n`);
+        const console = fs.openSync(path.join(dir, 'console.txt'), 'w');
+        const process = spawn(requiredEnv('TARVEX_BINARY'), [], {
+            cwd: dir, stdio: ['ignore', console, console]
+        });
+        const gateway = new Gateway(process, dir, `http://127.0.0.1:${port}/`);
+        await gateway.waitUntilServing();
+        return gateway;
+    }
+
+    constructor(process, dir, url) {
+        this.process = process;
+        this.dir = dir;
+        this.url = url;
+    }
+
+    async waitUntilServing() {
+        await eventually(async () => {
+            const response = await fetch(this.url);
+            if (!response.ok) {
+                throw new Error('status ' + response.status);
+            }
+        }, 'the web server answers');
+    }
+
+    async stop() {
+        if (this.process.exitCode === null) {
+            this.process.kill('SIGTERM');
+            await once(this.process, 'exit');
+        }
+        fs.rmSync(this.dir, { recursive: true, force: true });
+    }
+}
+
+// The value of one holding register read by a Modbus TCP master (function 3).
+export async function readHoldingRegister(port, address) {
+    const socket = net.connect(port, '127.0.0.1');
+    await once(socket, 'connect');
+    const request = Buffer.from([0, 1, 0, 0, 0, 6, 1, 3, address >> 8, address & 0xff, 0, 1]);
+    socket.write(request);
+    const [answer] = await once(socket, 'data');
+    socket.destroy();
+    if (answer.length < 11 || answer[7] !== 3) {
+        throw new Error('Modbus exception or short answer: ' + answer.toString('hex'));
+    }
+    return answer.readUInt16BE(9);
+}
+
+// Repeats a check until it passes or the bound has passed; then fails with its last error.
+export async function eventually(check, what, timeoutMs = WAIT_MS) {
+    const deadline = Date.now() + timeoutMs;
+    for (;;) {
+        try {
+            return await check();
+        } catch (error) {
+            if (Date.now() > deadline) {
+                error.message = `${what}: ${error.message}`;
+                throw error;
+            }
+        }
+        await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+}
+
+// Headless Chromium of the system; playwright gives every launch a fresh profile directory.
+export function launchBrowser() {
+    return chromium.launch({
+        executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        headless: true,
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+               '--disable-background-networking', '--disable-component-update', '--disable-sync']
+    });
+}
+
+// Records what goes wrong on a page: console errors, script errors, failed requests and
+// answers with an error status; requests cut off by leaving the page are not failures. Records
+// the text of every dialog too, and dismisses it unless acceptDialogs is set.
+export function watchPage(page) {
+    const watcher = { problems: [], dialogs: [], acceptDialogs: false };
+    page.on('console', (message) => {
+        if (message.type() === 'error') {
+            watcher.problems.push('console: ' + message.text());
+        }
+    });
+    page.on('pageerror', (error) => watcher.problems.push('script: ' + error.message));
+    page.on('requestfailed', (request) => {
+        const reason = request.failure()?.errorText || '';
+        if (reason !== 'net::ERR_ABORTED') {
+            watcher.problems.push(`failed: ${request.url()} ${reason}`);
+        }
+    });
+    page.on('response', (response) => {
+        if (response.status() >= 400) {
+            watcher.problems.push(`status ${response.status()}: ${response.url()}`);
+        }
+    });
+    page.on('dialog', (dialog) => {
+        watcher.dialogs.push(dialog.message());
+        return watcher.acceptDialogs ? dialog.accept() : dialog.dismiss();
+    });
+    return watcher;
+}
+
+export function screenshotPath(name) {
+    const dir = process.env.SCREENSHOT_DIR || path.join(os.tmpdir(), 'tarvex-screenshots');
+    fs.mkdirSync(dir, { recursive: true });
+    return path.join(dir, name + '.png');
+}
+
+function requiredEnv(name) {
+    const value = process.env[name];
+    if (!value) {
+        throw new Error(`${name} is not set`);
+    }
+    return value;
+}
