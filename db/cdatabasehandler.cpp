@@ -476,6 +476,8 @@ QList<DB::SDbDevRegDataInfo> CDataBaseHandler::getRegistersData(uint id)
     QSqlDatabase db = connections.connection();
     // The web page polls this; parsing the statement every time cost more than running it.
     QSqlQuery& query = connections.prepared(db, registersDataStatement());
+    // The rows are read once, in order: no copy of them need be kept for going back.
+    query.setForwardOnly(true);
     query.bindValue(QLatin1Char(':') + dataColumn(DATA_DEVICE), id);
     QList<DB::SDbDevRegDataInfo> registerRows;
     if (!query.exec()) {

@@ -16,6 +16,7 @@
 #include <charconv>
 #include <cmath>
 #include <iterator>
+#include <limits>
 
 namespace {
 // 2^53: whole numbers up to it are exact in a double.
@@ -46,20 +47,26 @@ QString timeText(quint64 timeMs)
 }
 
 // The time texts of one answer. Every conversion to local time reads the time-zone file, and
-// the rows that one uplink wrote share their time, so each distinct time is converted once.
+// the rows that uplinks wrote within one second share their text, so each such second is
+// converted once. (Offsets from UTC are whole seconds, so the text changes only between them.)
 class TimeTexts
 {
 public:
     QString text(quint64 timeMs)
     {
-        auto found = texts.constFind(timeMs);
+        // Zero means never written; times beyond the signed range read as before 1970, where
+        // the division below would not give their second.
+        if (timeMs == 0 || timeMs > quint64(std::numeric_limits<qint64>::max()))
+            return timeText(timeMs);
+        const quint64 second = timeMs / 1000;
+        auto found = texts.constFind(second);
         if (found == texts.constEnd())
-            found = texts.insert(timeMs, timeText(timeMs));
+            found = texts.insert(second, timeText(timeMs));
         return *found;
     }
 
 private:
-    QHash<quint64, QString> texts;
+    QHash<quint64, QString> texts; // by whole seconds since 1970
 };
 
 const char HEX_DIGITS[] = "0123456789abcdef";
@@ -118,6 +125,22 @@ void appendEscaped(QByteArray& out, ushort unit)
         out += HEX_DIGITS[(unit >> shift) & 0xf];
 }
 
+bool isPlainAscii(QChar c)
+{
+    return c.unicode() >= 0x20 && c.unicode() < 0x80 && c != QLatin1Char('"')
+        && c != QLatin1Char('\\');
+}
+
+// Plain ASCII, most of every answer, is copied in runs rather than character by character.
+void appendPlainAscii(QByteArray& out, const QChar* begin, const QChar* end)
+{
+    const int start = out.size();
+    out.resize(start + static_cast<int>(end - begin));
+    char* to = out.data() + start;
+    for (const QChar* c = begin; c != end; ++c)
+        *to++ = static_cast<char>(c->unicode());
+}
+
 void appendString(QByteArray& out, const QString& text)
 {
     out += '"';
@@ -125,10 +148,14 @@ void appendString(QByteArray& out, const QString& text)
     const QChar* const end = c + text.size();
     while (c != end) {
         const QChar* const run = c;
+        while (c != end && isPlainAscii(*c))
+            ++c;
+        appendPlainAscii(out, run, c);
+        const QChar* const utf8Run = c;
         c = utf8RunEnd(c, end);
-        if (c != run)
-            out += QString::fromRawData(run, static_cast<int>(c - run)).toUtf8();
-        else
+        if (c != utf8Run)
+            out += QString::fromRawData(utf8Run, static_cast<int>(c - utf8Run)).toUtf8();
+        else if (c != end)
             appendEscaped(out, (c++)->unicode());
     }
     out += '"';
