@@ -254,6 +254,7 @@ test('an added device is listed on the main page and its value follows the uplin
     await page.click('#deviceform button[type="submit"]');
 
     await waitForText(page, '#notice', 'Устройство успешно добавлено!');
+    await deviceRow(page, HALL).waitFor();
     assert.deepEqual(await cellTexts(page, '#devices'),
                      [[HALL.name, 'Thermometer', HALL.devEui, String(modbusPort), '100']]);
     await selectDevice(page, HALL);
@@ -353,6 +354,7 @@ test('removing asks for confirmation and the device disappears', async (t) => {
     watcher.acceptDialogs = true;
     await page.click('#remove');
     await waitForText(page, '#notice', 'Устройство успешно удалено!');
+    await deviceRow(page, HALL).waitFor({ state: 'detached' });
     assert.deepEqual(watcher.dialogs,
                      [`Вы действительно хотите удалить устройство «${HALL.name}»?`]);
     assert.deepEqual((await cellTexts(page, '#devices')).map((row) => row[2]), [YARD.devEui]);
