@@ -31,16 +31,14 @@ after(async () => {
 async function setUp(t, devices = [HALL, YARD, UNKNOWN]) {
     const networkServer = await NetworkServer.start(
         devices.map((device) => listedDevice(device.devEui, device.name, device.appEui)));
+    t.after(() => networkServer.stop());
     const gateway = await Gateway.start();
+    t.after(() => gateway.stop());
     const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
+    t.after(() => context.close());
     context.setDefaultTimeout(WAIT_MS);
     const page = await context.newPage();
     const watcher = watchPage(page);
-    t.after(async () => {
-        await context.close();
-        await gateway.stop();
-        await networkServer.stop();
-    });
     return { networkServer, gateway, page, watcher };
 }
 

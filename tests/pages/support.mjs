@@ -69,6 +69,7 @@ export class NetworkServer {
         const lines = readline.createInterface({ input: process.stdout })[Symbol.asyncIterator]();
         const first = (await lines.next()).value || '';
         if (!first.startsWith('url ')) {
+            process.kill();
             throw new Error('the network-server double did not start: ' + first);
         }
         const server = new NetworkServer(process, lines, first.slice(4));
@@ -119,7 +120,12 @@ export class Gateway {
             cwd: dir, stdio: ['ignore', console, console]
         });
         const gateway = new Gateway(process, dir, `http://127.0.0.1:${port}/`);
-        await gateway.waitUntilServing();
+        try {
+            await gateway.waitUntilServing();
+        } catch (error) {
+            await gateway.stop();
+            throw error;
+        }
         return gateway;
     }
 
