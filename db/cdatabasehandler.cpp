@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QSqlQuery>
 
 namespace {
@@ -296,6 +297,7 @@ CDataBaseHandler* CDataBaseHandler::getInstance()
 bool CDataBaseHandler::init(const QString& fileName)
 {
     QMutexLocker locker(&mutex);
+    const auto forgetRows = qScopeGuard([this] { forgetRegistersData(); });
     registers.clear();
     QString errorText;
     if (!connections.open(fileName, errorText))
@@ -350,6 +352,7 @@ bool CDataBaseHandler::registerNewDevice(
     const DB::SDeviceRegMapDescription& device, QString& errorText)
 {
     QMutexLocker locker(&mutex);
+    const auto forgetRows = qScopeGuard([this] { forgetRegistersData(); });
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("registerNewDevice"), ESynchronous::FULL);
     if (!transaction.isStarted())
@@ -368,6 +371,7 @@ bool CDataBaseHandler::registerNewDevice(
 bool CDataBaseHandler::deleteDevice(uint id)
 {
     QMutexLocker locker(&mutex);
+    const auto forgetRows = qScopeGuard([this] { forgetRegistersData(); });
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("deleteDevice"), ESynchronous::FULL);
     if (!transaction.isStarted())
@@ -472,6 +476,12 @@ DB::SDbDevRegParam CDataBaseHandler::getRegisterParam(const QString& devEui, uin
 
 QList<DB::SDbDevRegDataInfo> CDataBaseHandler::getRegistersData(uint id)
 {
+    {
+        QMutexLocker cacheLocker(&cacheMutex);
+        const auto cached = registersDataCache.constFind(id);
+        if (cached != registersDataCache.constEnd())
+            return *cached;
+    }
     QMutexLocker locker(&mutex);
     QSqlDatabase db = connections.connection();
     // The web page polls this; parsing the statement every time cost more than running it.
@@ -500,12 +510,25 @@ QList<DB::SDbDevRegDataInfo> CDataBaseHandler::getRegistersData(uint id)
     }
     // Leaves no read open on the connection, which would hold back the WAL checkpoints.
     query.finish();
+    // No write can have come in between: they all hold the database mutex.
+    QMutexLocker cacheLocker(&cacheMutex);
+    registersDataCache.insert(id, registerRows);
     return registerRows;
+}
+
+// Writers call this as they end, still holding the database mutex: until then the rows last
+// committed are what readers should see, and they keep getting them, even while a commit (and a
+// checkpoint with it) takes its time.
+void CDataBaseHandler::forgetRegistersData()
+{
+    QMutexLocker cacheLocker(&cacheMutex);
+    registersDataCache.clear();
 }
 
 void CDataBaseHandler::updateRegInfo(DB::SDbDevRegParamInfo info)
 {
     QMutexLocker locker(&mutex);
+    const auto forgetRows = qScopeGuard([this] { forgetRegistersData(); });
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("updateRegInfo"), ESynchronous::FULL);
     if (!transaction.isStarted())
@@ -552,6 +575,7 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
         return;
     }
     QMutexLocker locker(&mutex);
+    const auto forgetRows = qScopeGuard([this] { forgetRegistersData(); });
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("saveRegisterData"), ESynchronous::NORMAL);
     if (!transaction.isStarted())
@@ -574,6 +598,7 @@ void CDataBaseHandler::releaseThreadConnection()
 void CDataBaseHandler::close()
 {
     QMutexLocker locker(&mutex);
+    const auto forgetRows = qScopeGuard([this] { forgetRegistersData(); });
     connections.close();
     connections.release();
 }

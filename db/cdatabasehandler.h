@@ -5,6 +5,8 @@
 #include "dbrecords.h"
 #include "regvaluetostring.h"
 
+#include <QHash>
+#include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -14,8 +16,10 @@
 #include <QVariant>
 #include <QVector>
 
-// The only gateway to the SQLite database. Every public operation holds the worker's mutex for
-// its whole run; saveRegisterData runs in the database thread, everything else in the caller's.
+// The only gateway to the SQLite database. Every public operation that reaches the file holds
+// the worker's mutex for its whole run; getRegistersData answers a repeated read from what it
+// read before, until a write comes. saveRegisterData runs in the database thread, everything
+// else in the caller's.
 class CDataBaseHandler : public QObject
 {
     Q_OBJECT
@@ -57,8 +61,14 @@ private:
     bool failInit(const QString& message);
     QSet<quint16> registersUsing(int port);
     bool dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id);
+    void forgetRegistersData();
 
     QMutex mutex;
     CDbConnections connections;
     CMirrorKeeper registers; // the register image, scaling lookup and usage sets
+    // What getRegistersData read per device since the last write: a page polls the values of
+    // a device far more often than uplinks change them. Every writing operation empties it as
+    // it ends. Its own mutex lets a read served from it go on while a write holds the database.
+    QHash<uint, QList<DB::SDbDevRegDataInfo>> registersDataCache;
+    QMutex cacheMutex;
 };

@@ -61,6 +61,7 @@ private slots:
     void takenPortLeavesNothingBehind();
     void newRegistersNeverWritten();
     void registerValuesAnswerBytes();
+    void storedValueShownAtOnce();
     void registerValuesWrittenAsQtWritesThem_data();
     void registerValuesWrittenAsQtWritesThem();
     void removedDeviceClosesItsPort();
@@ -190,6 +191,23 @@ void TestAppController::registerValuesAnswerBytes()
         QByteArray(R"({"registers":[{"addition":5,"data_name":"Count","data_type":"uinteger",)"
                    R"("multiplication":0.5,"reg_bit_size":16,"reg_map_bias":12,"source":1,)"
                    R"("time":"никогда","units":"m3","value":"-"}],"result":true})"));
+}
+
+// The values are read again after every write, however often they were read before it.
+void TestAppController::storedValueShownAtOnce()
+{
+    call("addDevice", newDevice("00000000000000BA", freePort()));
+    call("getRegisterValues", {{"devEui", "00000000000000BA"}});
+    DB::SDbDeviceRegDataSet dataSet;
+    dataSet.devEui = "00000000000000BA";
+    dataSet.startAddr = 10;
+    dataSet.appendRewriteData("42", 2, "002A");
+    CDataBaseHandler::getInstance()->saveRegisterData(dataSet);
+
+    const QJsonObject answer = call("getRegisterValues", {{"devEui", "00000000000000BA"}});
+
+    const QJsonObject row = answer.value("registers").toArray().first().toObject();
+    QCOMPARE(row.value("value").toString(), "42");
 }
 
 void TestAppController::registerValuesWrittenAsQtWritesThem_data()
