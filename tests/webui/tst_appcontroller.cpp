@@ -62,6 +62,7 @@ private slots:
     void newRegistersNeverWritten();
     void registerValuesAnswerBytes();
     void storedValueShownAtOnce();
+    void removedDeviceValuesNotFound();
     void registerValuesWrittenAsQtWritesThem_data();
     void registerValuesWrittenAsQtWritesThem();
     void removedDeviceClosesItsPort();
@@ -208,6 +209,18 @@ void TestAppController::storedValueShownAtOnce()
 
     const QJsonObject row = answer.value("registers").toArray().first().toObject();
     QCOMPARE(row.value("value").toString(), "42");
+}
+
+// A device that was read before its removal is not found after it.
+void TestAppController::removedDeviceValuesNotFound()
+{
+    call("addDevice", newDevice("00000000000000BB", freePort()));
+    call("getRegisterValues", {{"devEui", "00000000000000BB"}});
+    call("removeDevice", {{"devEui", "00000000000000BB"}});
+
+    const QJsonObject answer = call("getRegisterValues", {{"devEui", "00000000000000BB"}});
+
+    QCOMPARE(answer, failure("не удалось найти такое устройство"));
 }
 
 void TestAppController::registerValuesWrittenAsQtWritesThem_data()
