@@ -90,7 +90,8 @@ const QChar* utf8RunEnd(const QChar* c, const QChar* end)
     return c;
 }
 
-// An ASCII character, escaped where JSON needs it, or a lone surrogate as \uXXXX.
+// A quote, backslash or control character, escaped as JSON needs it, or a lone surrogate as
+// \uXXXX.
 void appendEscaped(QByteArray& out, ushort unit)
 {
     switch (unit) {
@@ -114,10 +115,6 @@ void appendEscaped(QByteArray& out, ushort unit)
         return;
     case '\t':
         out += "\\t";
-        return;
-    }
-    if (unit >= 0x20 && unit < 0x80) {
-        out += static_cast<char>(unit);
         return;
     }
     out += "\\u";
