@@ -84,8 +84,3 @@ void APIController::setResult(const QJsonObject& object)
 {
     result = QVariant::fromValue(QJsonDocument(object));
 }
-
-void APIController::setResult(const JsonText& json)
-{
-    result = QVariant::fromValue(json);
-}

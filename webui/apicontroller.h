@@ -10,13 +10,6 @@
 class QJsonArray;
 class QJsonObject;
 
-// JSON text that a controller wrote itself, answered as it is.
-struct JsonText
-{
-    QByteArray text;
-};
-Q_DECLARE_METATYPE(JsonText)
-
 // Base of the controllers of the web API. Each action of a scope is a slot without arguments
 // named after the action followed by "Action"; it reads its input through params, data and json,
 // answers through setResult and fails by throwing APIError.
@@ -46,7 +39,6 @@ protected:
     void setResult(const QByteArray& text);
     void setResult(const QJsonArray& array);
     void setResult(const QJsonObject& object);
-    void setResult(const JsonText& json);
 
 private:
     Params callParams;

@@ -11,18 +11,10 @@
 #include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
-#include <QLocale>
 
-#include <charconv>
-#include <cmath>
-#include <iterator>
 #include <limits>
 
 namespace {
-// 2^53: whole numbers up to it are exact in a double.
-constexpr double MAX_EXACT_INTEGER = 9007199254740992.0;
-// About the length of one row of the register answer.
-constexpr int ANSWER_RESERVE_PER_ROW = 256;
 const QString TIME_FORMAT = QStringLiteral("dd-MMM-yy HH:mm:ss");
 // When this file was compiled, e.g. "Oct 22 2024 12:27:44".
 const QString BUILD_TIME = QStringLiteral(__DATE__ " " __TIME__);
@@ -69,172 +61,21 @@ private:
     QHash<quint64, QString> texts; // by whole seconds since 1970
 };
 
-const char HEX_DIGITS[] = "0123456789abcdef";
-
-// The register answer is written here rather than built from QJsonObject rows and serialised,
-// which cost more than all the rest of the request. The functions below write what
-// QJsonDocument::toJson(QJsonDocument::Compact) writes for the same values.
-
-// From c on, the characters that go out as UTF-8 unchanged: non-ASCII ones, with surrogates
-// only in pairs.
-const QChar* utf8RunEnd(const QChar* c, const QChar* end)
+// One register row; time is its time text.
+QJsonObject registerObject(const DB::SDbDevRegDataInfo& row, const QString& time)
 {
-    while (c != end && c->unicode() >= 0x80) {
-        if (!c->isSurrogate())
-            ++c;
-        else if (c->isHighSurrogate() && c + 1 != end && (c + 1)->isLowSurrogate())
-            c += 2;
-        else
-            break;
-    }
-    return c;
-}
-
-// A quote, backslash or control character, escaped as JSON needs it, or a lone surrogate as
-// \uXXXX.
-void appendEscaped(QByteArray& out, ushort unit)
-{
-    switch (unit) {
-    case '"':
-        out += "\\\"";
-        return;
-    case '\\':
-        out += "\\\\";
-        return;
-    case '\b':
-        out += "\\b";
-        return;
-    case '\f':
-        out += "\\f";
-        return;
-    case '\n':
-        out += "\\n";
-        return;
-    case '\r':
-        out += "\\r";
-        return;
-    case '\t':
-        out += "\\t";
-        return;
-    }
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4)
-        out += HEX_DIGITS[(unit >> shift) & 0xf];
-}
-
-bool isPlainAscii(QChar c)
-{
-    return c.unicode() >= 0x20 && c.unicode() < 0x80 && c != QLatin1Char('"')
-        && c != QLatin1Char('\\');
-}
-
-// Plain ASCII, most of every answer, is copied in runs rather than character by character.
-void appendPlainAscii(QByteArray& out, const QChar* begin, const QChar* end)
-{
-    const int start = out.size();
-    out.resize(start + static_cast<int>(end - begin));
-    char* to = out.data() + start;
-    for (const QChar* c = begin; c != end; ++c)
-        *to++ = static_cast<char>(c->unicode());
-}
-
-void appendString(QByteArray& out, const QString& text)
-{
-    out += '"';
-    const QChar* c = text.constData();
-    const QChar* const end = c + text.size();
-    while (c != end) {
-        const QChar* const run = c;
-        while (c != end && isPlainAscii(*c))
-            ++c;
-        appendPlainAscii(out, run, c);
-        const QChar* const utf8Run = c;
-        c = utf8RunEnd(c, end);
-        if (c != utf8Run)
-            out += QString::fromRawData(utf8Run, static_cast<int>(c - utf8Run)).toUtf8();
-        else if (c != end)
-            appendEscaped(out, (c++)->unicode());
-    }
-    out += '"';
-}
-
-void appendInteger(QByteArray& out, qint64 value)
-{
-    char digits[24];
-    const std::to_chars_result end = std::to_chars(std::begin(digits), std::end(digits), value);
-    out.append(digits, static_cast<int>(end.ptr - digits));
-}
-
-void appendValue(QByteArray& out, int value)
-{
-    appendInteger(out, value);
-}
-
-// Whole numbers up to 2^53 are written as integers, other finite numbers in their shortest
-// form; whole numbers beyond, rare enough, are left to QJsonDocument itself.
-void appendValue(QByteArray& out, double value)
-{
-    if (!std::isfinite(value)) {
-        out += "null";
-    } else if (value != std::trunc(value)) {
-        out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
-    } else if (std::fabs(value) <= MAX_EXACT_INTEGER) {
-        appendInteger(out, static_cast<qint64>(value));
-    } else {
-        const QByteArray array = QJsonDocument(QJsonArray {value}).toJson(QJsonDocument::Compact);
-        out += array.mid(1, array.size() - 2);
-    }
-}
-
-void appendValue(QByteArray& out, const QString& value)
-{
-    appendString(out, value);
-}
-
-// The separator, then "key":value.
-template<typename Value>
-void appendMember(QByteArray& out, char separator, const QString& key, const Value& value)
-{
-    out += separator;
-    appendString(out, key);
-    out += ':';
-    appendValue(out, value);
-}
-
-// The members in sorted key order, the order QJsonObject keeps.
-void appendRegister(QByteArray& out, const DB::SDbDevRegDataInfo& row, const QString& time)
-{
-    appendMember(out, '{', HTTP::API_JSON_KEY_ADDITION, row.startValue);
-    appendMember(out, ',', HTTP::API_JSON_KEY_DATA_NAME, row.name);
-    appendMember(out, ',', HTTP::API_JSON_KEY_DATA_TYPE, row.dataType);
-    appendMember(out, ',', HTTP::API_JSON_KEY_MULTIPLICATION, row.gratingPeriod);
-    appendMember(out, ',', HTTP::API_JSON_KEY_REG_BIT_SIZE, row.bitSize);
-    appendMember(out, ',', HTTP::API_JSON_KEY_REG_MAP_BIAS, row.regAddr);
-    appendMember(out, ',', HTTP::API_JSON_KEY_SOURCE, row.source);
-    appendMember(out, ',', HTTP::API_JSON_KEY_TIME, time);
-    appendMember(out, ',', HTTP::API_JSON_KEY_UNITS, row.unit);
-    appendMember(out, ',', HTTP::API_JSON_KEY_VALUE, row.value);
-    out += '}';
-}
-
-// {"registers":[rows],"result":true}
-QByteArray registersAnswer(const QList<DB::SDbDevRegDataInfo>& rows)
-{
-    QByteArray out;
-    out.reserve(ANSWER_RESERVE_PER_ROW * (rows.size() + 1));
-    out += '{';
-    appendString(out, HTTP::API_JSON_KEY_REGISTERS);
-    out += ":[";
-    TimeTexts timeTexts;
-    for (int i = 0; i < rows.size(); ++i) {
-        if (i > 0)
-            out += ',';
-        appendRegister(out, rows.at(i), timeTexts.text(rows.at(i).time));
-    }
-    out += "],";
-    appendString(out, HTTP::API_JSON_KEY_RESULT);
-    out += ":true}";
-    return out;
+    return {
+        {HTTP::API_JSON_KEY_REG_MAP_BIAS, row.regAddr},
+        {HTTP::API_JSON_KEY_REG_BIT_SIZE, row.bitSize},
+        {HTTP::API_JSON_KEY_DATA_TYPE, row.dataType},
+        {HTTP::API_JSON_KEY_VALUE, row.value},
+        {HTTP::API_JSON_KEY_TIME, time},
+        {HTTP::API_JSON_KEY_DATA_NAME, row.name},
+        {HTTP::API_JSON_KEY_UNITS, row.unit},
+        {HTTP::API_JSON_KEY_ADDITION, row.startValue},
+        {HTTP::API_JSON_KEY_MULTIPLICATION, row.gratingPeriod},
+        {HTTP::API_JSON_KEY_SOURCE, row.source},
+    };
 }
 } // namespace
 
@@ -273,12 +114,8 @@ void AppController::removeDeviceAction()
 
 void AppController::getRegisterValuesAction()
 {
-    QByteArray answer;
     answerWithResult(
-        [this, &answer](QJsonObject&) { return registerValues(json().object(), answer); });
-    // A success is answered by the text registerValues wrote; a failure as by the other actions.
-    if (!answer.isEmpty())
-        setResult(JsonText {answer});
+        [this](QJsonObject& answer) { return registerValues(json().object(), answer); });
 }
 
 void AppController::getLastFreeRegisterAction()
@@ -363,13 +200,17 @@ QString AppController::removeDevice(const QJsonObject& body)
     return QString();
 }
 
-QString AppController::registerValues(const QJsonObject& body, QByteArray& answer)
+QString AppController::registerValues(const QJsonObject& body, QJsonObject& answer)
 {
     uint id = 0;
     const QString missing = findDevice(body, id);
     if (!missing.isEmpty())
         return missing;
-    answer = registersAnswer(database->getRegistersData(id));
+    QJsonArray registers;
+    TimeTexts timeTexts;
+    for (const DB::SDbDevRegDataInfo& row : database->getRegistersData(id))
+        registers.append(registerObject(row, timeTexts.text(row.time)));
+    answer[HTTP::API_JSON_KEY_REGISTERS] = registers;
     return QString();
 }
 

@@ -3,7 +3,6 @@
 #include "apicontroller.h"
 #include "dbrecords.h"
 
-#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -39,7 +38,7 @@ private:
     QString addDevice(const QJsonObject& body);
     QString openDevice(const DB::SDeviceRegMapDescription& device);
     QString removeDevice(const QJsonObject& body);
-    QString registerValues(const QJsonObject& body, QByteArray& answer);
+    QString registerValues(const QJsonObject& body, QJsonObject& answer);
     QString findDevice(const QJsonObject& body, uint& id);
 
     CAllDeviceHandler* registry;

@@ -305,10 +305,6 @@ void WebApplication::printResult(const QVariant& result)
             result.value<QJsonDocument>().toJson(QJsonDocument::Compact), Http::CONTENT_TYPE_JSON);
         return;
     }
-    if (result.userType() == qMetaTypeId<JsonText>()) {
-        print(result.value<JsonText>().text, Http::CONTENT_TYPE_JSON);
-        return;
-    }
     print(result.toString(), Http::CONTENT_TYPE_TXT);
 }
 

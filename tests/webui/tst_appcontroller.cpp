@@ -63,8 +63,6 @@ private slots:
     void registerValuesAnswerBytes();
     void storedValueShownAtOnce();
     void removedDeviceValuesNotFound();
-    void registerValuesWrittenAsQtWritesThem_data();
-    void registerValuesWrittenAsQtWritesThem();
     void removedDeviceClosesItsPort();
     void removalByGetRefused();
 
@@ -221,52 +219,6 @@ void TestAppController::removedDeviceValuesNotFound()
     const QJsonObject answer = call("getRegisterValues", {{"devEui", "00000000000000BB"}});
 
     QCOMPARE(answer, failure("не удалось найти такое устройство"));
-}
-
-void TestAppController::registerValuesWrittenAsQtWritesThem_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("units");
-    QTest::addColumn<double>("multiplication");
-
-    QTest::newRow("quote and backslash") << "say \"hi\" \\ bye"
-                                         << "m3" << 1.0;
-    QTest::newRow("control characters") << "tab\there\nline\x01\x1f"
-                                        << "\b\f\r" << 1.0;
-    QTest::newRow("Cyrillic and emoji") << "Счётчик"
-                                        << "м³ \U0001F600" << 1.0;
-    QTest::newRow("small fraction") << "Count"
-                                    << "m3" << 1e-7;
-    QTest::newRow("negative fraction") << "Count"
-                                       << "m3" << -2.5;
-    QTest::newRow("whole number beyond 2^53") << "Count"
-                                              << "m3" << 1e17;
-    QTest::newRow("huge") << "Count"
-                          << "m3" << 1e300;
-}
-
-// Whatever the operator typed, the answer reads as QJsonDocument writes the same values.
-void TestAppController::registerValuesWrittenAsQtWritesThem()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, units);
-    QFETCH(double, multiplication);
-    QJsonObject entry = countRegister();
-    entry["data_name"] = name;
-    entry["units"] = units;
-    entry["multiplication"] = multiplication;
-    QJsonObject device = newDevice("00000000000000B9", freePort());
-    device["devRegisters"] = QJsonArray {entry};
-    QCOMPARE(call("addDevice", device), SUCCESS);
-
-    const QByteArray body
-        = api.postJson("/api/v1/app/getRegisterValues", R"({"devEui":"00000000000000B9"})").body;
-
-    const QJsonObject row {{"reg_map_bias", 12}, {"reg_bit_size", 16}, {"data_type", "uinteger"},
-        {"value", "-"}, {"time", "никогда"}, {"data_name", name}, {"units", units}, {"addition", 5},
-        {"multiplication", multiplication}, {"source", 1}};
-    const QJsonObject expected {{"result", true}, {"registers", QJsonArray {row}}};
-    QCOMPARE(body, QJsonDocument(expected).toJson(QJsonDocument::Compact));
 }
 
 void TestAppController::removedDeviceClosesItsPort()
