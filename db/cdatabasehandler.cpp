@@ -297,7 +297,7 @@ CDataBaseHandler* CDataBaseHandler::getInstance()
 bool CDataBaseHandler::init(const QString& fileName)
 {
     QMutexLocker locker(&mutex);
-    const auto forget = qScopeGuard([this] { forgetReads(); });
+    const auto forget = qScopeGuard([this] { forgetRegistersData(); });
     registers.clear();
     QString errorText;
     if (!connections.open(fileName, errorText))
@@ -352,7 +352,7 @@ bool CDataBaseHandler::registerNewDevice(
     const DB::SDeviceRegMapDescription& device, QString& errorText)
 {
     QMutexLocker locker(&mutex);
-    const auto forget = qScopeGuard([this] { forgetReads(); });
+    const auto forget = qScopeGuard([this] { forgetRegistersData(); });
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("registerNewDevice"), ESynchronous::FULL);
     if (!transaction.isStarted())
@@ -371,7 +371,7 @@ bool CDataBaseHandler::registerNewDevice(
 bool CDataBaseHandler::deleteDevice(uint id)
 {
     QMutexLocker locker(&mutex);
-    const auto forget = qScopeGuard([this] { forgetReads(); });
+    const auto forget = qScopeGuard([this] { forgetRegistersData(); });
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("deleteDevice"), ESynchronous::FULL);
     if (!transaction.isStarted())
@@ -387,25 +387,12 @@ bool CDataBaseHandler::deleteDevice(uint id)
 
 bool CDataBaseHandler::getDeviceId(const QString& devEui, uint& id)
 {
-    {
-        QMutexLocker cacheLocker(&cacheMutex);
-        const auto cached = deviceIdCache.constFind(devEui);
-        if (cached != deviceIdCache.constEnd()) {
-            id = *cached;
-            return true;
-        }
-    }
     QMutexLocker locker(&mutex);
     QSqlDatabase db = connections.connection();
     int found = 0;
     const ELookup lookup = lookUpDeviceId(registers, db, devEui, found);
     const bool ok = acceptDeviceId(lookup, found, devEui, REGISTRATION_LOOKUP_TEXTS);
     id = static_cast<uint>(found);
-    // Only ids found are kept: a failed lookup logs its text every time.
-    if (ok) {
-        QMutexLocker cacheLocker(&cacheMutex);
-        deviceIdCache.insert(devEui, id);
-    }
     return ok;
 }
 
@@ -538,14 +525,6 @@ void CDataBaseHandler::forgetRegistersData()
     registersDataCache.clear();
 }
 
-// As forgetRegistersData, for writes that may also add or remove devices.
-void CDataBaseHandler::forgetReads()
-{
-    QMutexLocker cacheLocker(&cacheMutex);
-    registersDataCache.clear();
-    deviceIdCache.clear();
-}
-
 void CDataBaseHandler::updateRegInfo(DB::SDbDevRegParamInfo info)
 {
     QMutexLocker locker(&mutex);
@@ -619,7 +598,7 @@ void CDataBaseHandler::releaseThreadConnection()
 void CDataBaseHandler::close()
 {
     QMutexLocker locker(&mutex);
-    const auto forget = qScopeGuard([this] { forgetReads(); });
+    const auto forget = qScopeGuard([this] { forgetRegistersData(); });
     connections.close();
     connections.release();
 }

@@ -17,8 +17,8 @@
 #include <QVector>
 
 // The only gateway to the SQLite database. Every public operation that reaches the file holds
-// the worker's mutex for its whole run; getRegistersData and getDeviceId answer a repeated read
-// from what they read before, until a write comes. saveRegisterData runs in the database thread,
+// the worker's mutex for its whole run; getRegistersData answers a repeated read from what it
+// read before, until a write comes. saveRegisterData runs in the database thread,
 // everything else in the caller's.
 class CDataBaseHandler : public QObject
 {
@@ -62,16 +62,13 @@ private:
     QSet<quint16> registersUsing(int port);
     bool dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id);
     void forgetRegistersData();
-    void forgetReads();
 
     QMutex mutex;
     CDbConnections connections;
     CMirrorKeeper registers; // the register image, scaling lookup and usage sets
     // What getRegistersData read per device since the last write (a page polls the values of a
-    // device far more often than uplinks change them), and the ids getDeviceId found since
-    // devices last came or went. Writes empty them as they end. Their own mutex lets a read
-    // served from them go on while a write holds the database.
+    // device far more often than uplinks change them). Writes empty it as they end. Its own mutex
+    // lets a read served from it go on while a write holds the database.
     QHash<uint, QList<DB::SDbDevRegDataInfo>> registersDataCache;
-    QHash<QString, uint> deviceIdCache;
     QMutex cacheMutex;
 };

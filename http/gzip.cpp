@@ -50,18 +50,6 @@ private:
 
 thread_local DeflateStream deflater;
 
-// The last compression of each thread, for a caller that sends the same bytes again, as a page
-// polling values that have not changed does. Only small inputs are kept, so that no large file
-// stays in memory.
-constexpr int MAX_REMEMBERED_SIZE = 65536;
-struct SCompression
-{
-    QByteArray input;
-    int level = 0;
-    QByteArray output;
-};
-thread_local SCompression lastCompression;
-
 } // namespace
 
 QByteArray compress(const QByteArray& data, int level, bool* ok)
@@ -70,12 +58,6 @@ QByteArray compress(const QByteArray& data, int level, bool* ok)
         *ok = false;
     if (data.isEmpty())
         return {};
-    const bool remembered = data.size() <= MAX_REMEMBERED_SIZE;
-    if (remembered && level == lastCompression.level && data == lastCompression.input) {
-        if (ok)
-            *ok = true;
-        return lastCompression.output;
-    }
     z_stream* stream = deflater.reset(level);
     if (!stream)
         return {};
@@ -99,8 +81,6 @@ QByteArray compress(const QByteArray& data, int level, bool* ok)
     if (result != Z_STREAM_END)
         return {};
     output.resize(written);
-    if (remembered)
-        lastCompression = {data, level, output};
 
     if (ok)
         *ok = true;
