@@ -1,15 +1,7 @@
 #include "dbtestfixture.h"
 
-#include "clogfile.h"
-
 #include <QSqlError>
 #include <QSqlQuery>
-
-CDbTestFixture::CDbTestFixture()
-{
-    connect(CLogFile::getInstance(QString(), QString()), &CLogFile::addLogSignal, this,
-        [this](const QString& entry) { logs.append(entry); });
-}
 
 bool CDbTestFixture::start()
 {
@@ -18,7 +10,6 @@ bool CDbTestFixture::start()
     dir = std::make_unique<QTemporaryDir>();
     static int files = 0;
     connectionName = QStringLiteral("test-%1").arg(++files);
-    logs.clear();
     if (!restart())
         return false;
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connectionName);
@@ -49,12 +40,12 @@ QVariantList CDbTestFixture::column(const QString& statement)
     return values;
 }
 
-QString CDbTestFixture::registerDevice(const QString& devEui, int port, int startAddr,
-    const QList<REGS::SRegisterInfo>& registers, const QString& name)
+QString CDbTestFixture::registerDevice(
+    const QString& devEui, int port, int startAddr, const QList<REGS::SRegisterInfo>& registers)
 {
     QString errorText;
     const DB::SDeviceRegMapDescription device {
-        devEui, "70b3d5", name, startAddr, registers, port, 0};
+        devEui, "70b3d5", "type", startAddr, registers, port, 0};
     return database->registerNewDevice(device, errorText) ? QStringLiteral("accepted") : errorText;
 }
 
@@ -63,23 +54,6 @@ uint CDbTestFixture::deviceId(const QString& devEui)
     uint id = 0;
     database->getDeviceId(devEui, id);
     return id;
-}
-
-void CDbTestFixture::storeValue(
-    const QString& devEui, int startAddr, int regOffset, const QString& fullValue)
-{
-    DB::SDbDeviceRegDataSet dataSet {devEui, startAddr, {}, {}};
-    dataSet.appendRewriteData("v-" + fullValue, regOffset, fullValue);
-    database->saveRegisterData(dataSet);
-}
-
-bool CDbTestFixture::logged(const QString& text) const
-{
-    for (const QString& entry : logs) {
-        if (entry.endsWith("]" + text))
-            return true;
-    }
-    return false;
 }
 
 REGS::SRegisterInfo registerEntry(int regOffset, int bitSize)

@@ -2,21 +2,16 @@
 
 #include "cdatabasehandler.h"
 
-#include <QObject>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
 #include <memory>
 
-// A fresh database file for each test, the handler started on it, a connection of the test's own
-// that reads and writes rows as another program would, and the log entries written meanwhile.
-class CDbTestFixture : public QObject
+// A fresh database file for each test, the handler started on it, and a connection of the test's
+// own that reads and writes rows as another program would.
+class CDbTestFixture
 {
-    Q_OBJECT
 public:
-    CDbTestFixture();
-
     bool start(); // the handler on a new file in a new directory; false when that failed
     bool restart(); // the handler again on the same file, as a restart of the service would
     CDataBaseHandler* handler() const { return database; }
@@ -28,17 +23,13 @@ public:
 
     // Registers a device on port with the given entries; returns the refusal text, or "accepted".
     QString registerDevice(const QString& devEui, int port, int startAddr,
-        const QList<REGS::SRegisterInfo>& registers, const QString& name = "type");
+        const QList<REGS::SRegisterInfo>& registers);
     uint deviceId(const QString& devEui);
-    // Stores one uplink value as the decoder does.
-    void storeValue(const QString& devEui, int startAddr, int regOffset, const QString& fullValue);
-    bool logged(const QString& text) const; // whether a log entry ends with this text
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
     CDataBaseHandler* database = nullptr;
     QString connectionName;
-    QStringList logs;
 };
 
 // A register entry of bitSize bits at regOffset, without scaling.

@@ -3,12 +3,11 @@
 #include <QtTest>
 
 namespace {
-const int SYNCHRONOUS_NORMAL = 1;
 const int SYNCHRONOUS_FULL = 2;
 } // namespace
 
-// Configuration changes commit with synchronous=FULL, register values with NORMAL. Triggers in
-// the file record the mode of the handler's own connection while each write runs.
+// Configuration changes commit with synchronous=FULL. Triggers in the file record the mode of the
+// handler's own connection while each write runs.
 class TestDbDurability : public QObject
 {
     Q_OBJECT
@@ -16,8 +15,6 @@ private slots:
     void init();
     void configurationChangesCommitWithFullSync_data();
     void configurationChangesCommitWithFullSync();
-    void registerValuesCommitWithNormalSync_data();
-    void registerValuesCommitWithNormalSync();
 
 private:
     void change(const QString& operation);
@@ -37,8 +34,6 @@ void TestDbDurability::init()
         "SELECT 'delete', synchronous FROM pragma_synchronous; END",
         "CREATE TRIGGER seen_scaling AFTER UPDATE OF unit ON dev_data BEGIN INSERT INTO "
         "modes_seen SELECT 'scaling', synchronous FROM pragma_synchronous; END",
-        "CREATE TRIGGER seen_value AFTER UPDATE OF full_value ON dev_data BEGIN INSERT INTO "
-        "modes_seen SELECT 'value', synchronous FROM pragma_synchronous; END",
     };
     for (const QString& statement : statements)
         QCOMPARE(fixture.exec(statement), QString());
@@ -50,8 +45,6 @@ void TestDbDurability::change(const QString& operation)
     if (operation == "register")
         QCOMPARE(
             fixture.registerDevice("b1", 1000, 10, {registerEntry(0, 16)}), QString("accepted"));
-    else if (operation == "refused register")
-        QVERIFY(fixture.registerDevice("b1", 1000, 0, {registerEntry(0, 16)}) != "accepted");
     else if (operation == "delete")
         QVERIFY(fixture.handler()->deleteDevice(fixture.deviceId("a1")));
     else if (operation == "scaling")
@@ -78,27 +71,6 @@ void TestDbDurability::configurationChangesCommitWithFullSync()
     QCOMPARE(fixture.column(
                  QString("SELECT mode FROM modes_seen WHERE operation = '%1'").arg(operation)),
         QVariantList {SYNCHRONOUS_FULL});
-}
-
-// Whether the configuration change before it ended well or not, the next uplink is back to
-// NORMAL.
-void TestDbDurability::registerValuesCommitWithNormalSync_data()
-{
-    QTest::addColumn<QString>("before");
-
-    QTest::newRow("after a registration") << "register";
-    QTest::newRow("after a refused registration") << "refused register";
-}
-
-void TestDbDurability::registerValuesCommitWithNormalSync()
-{
-    QFETCH(QString, before);
-    change(before);
-
-    fixture.storeValue("a1", 0, 0, "0001");
-
-    QCOMPARE(fixture.column("SELECT mode FROM modes_seen WHERE operation = 'value'"),
-        QVariantList {SYNCHRONOUS_NORMAL});
 }
 
 QTEST_GUILESS_MAIN(TestDbDurability)

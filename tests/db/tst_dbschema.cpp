@@ -10,7 +10,6 @@ class TestDbSchema : public QObject
 private slots:
     void columnsFollowTheConstants_data();
     void columnsFollowTheConstants();
-    void foreignTableIsLeftAsItIs();
 
 private:
     CDbTestFixture fixture;
@@ -34,23 +33,6 @@ void TestDbSchema::columnsFollowTheConstants()
 
     QCOMPARE(fixture.column(QString("SELECT name FROM pragma_table_info('%1')").arg(table)),
         QVariant(expected).toList());
-}
-
-// A table of the same name from other software is used as it is; the first index on a column it
-// lacks ends the start.
-void TestDbSchema::foreignTableIsLeftAsItIs()
-{
-    QVERIFY(fixture.start());
-    QCOMPARE(fixture.exec("DROP TABLE devices"), QString());
-    QCOMPARE(fixture.exec("CREATE TABLE devices (other TEXT)"), QString());
-
-    QVERIFY(!fixture.restart());
-
-    QTRY_VERIFY(
-        fixture.logged("ERROR [operator()-185]: invalid sql request 3 for <devices.idx_eui>!"));
-    QTRY_VERIFY(fixture.logged("CREATE INDEX IF NOT EXISTS idx_eui ON devices ( dev_eui );"));
-    QCOMPARE(
-        fixture.column("SELECT name FROM pragma_table_info('devices')"), QVariantList {"other"});
 }
 
 QTEST_GUILESS_MAIN(TestDbSchema)

@@ -10,8 +10,6 @@ class TestRegisterRules : public QObject
 private slots:
     void firstUsedRegister_data();
     void firstUsedRegister();
-    void soundRowSize_data();
-    void soundRowSize();
 };
 
 void TestRegisterRules::firstUsedRegister_data()
@@ -23,9 +21,6 @@ void TestRegisterRules::firstUsedRegister_data()
     QTest::addColumn<bool>("clashes");
     QTest::addColumn<qint64>("expected");
 
-    QTest::newRow("nothing used") << QList<int> {} << 0 << 12 << 16 << false << qint64(0);
-    QTest::newRow("16 bits on a used register")
-        << QList<int> {12} << 0 << 12 << 16 << true << qint64(12);
     QTest::newRow("32 bits reaching a used register")
         << QList<int> {12} << 0 << 11 << 32 << true << qint64(12);
     QTest::newRow("64 bits reaching with its last register")
@@ -65,24 +60,6 @@ void TestRegisterRules::firstUsedRegister()
     QCOMPARE(clash.has_value(), clashes);
     if (clashes)
         QTEST(*clash, "expected");
-}
-
-void TestRegisterRules::soundRowSize_data()
-{
-    QTest::addColumn<int>("bitSize");
-    QTest::addColumn<bool>("expected");
-
-    QTest::newRow("0 bits") << 0 << false;
-    QTest::newRow("1 bit") << 1 << true;
-    QTest::newRow("the whole address space") << 65536 * 16 << true;
-    QTest::newRow("one bit more than the address space") << 65536 * 16 + 1 << false;
-}
-
-void TestRegisterRules::soundRowSize()
-{
-    QFETCH(int, bitSize);
-
-    QTEST(isSoundRowSize(bitSize), "expected");
 }
 
 QTEST_GUILESS_MAIN(TestRegisterRules)
