@@ -6,7 +6,6 @@
 #include "servertexts.h"
 
 #include <QEventLoop>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -83,16 +82,8 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void loginSequence();
     void reconnectsAfterLostServer_data();
     void reconnectsAfterLostServer();
-    void failedLogin_data();
-    void failedLogin();
-    void failedLoginIsNotRetried();
-    void latePingAnswerContinuesLogin();
-    void twoRequestsInARow_data();
-    void twoRequestsInARow();
-    void lateAnswerWithoutRequestLogged();
     void webThreadCallerGetsItsOwnAnswer_data();
     void webThreadCallerGetsItsOwnAnswer();
     void webThreadCallerWaitIsBounded();
@@ -111,21 +102,11 @@ private:
         const auto requests = server->received("get_devices_req");
         return requests.at(1).timeMs - requests.at(0).timeMs;
     }
-    QString storedValue(const QString& key) const
-    {
-        return QSettings(dir.filePath("settings.conf"), QSettings::IniFormat).value(key).toString();
-    }
-    int logCount(const QString& text) const
-    {
-        QFile file(dir.filePath("history.log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).count(text) : 0;
-    }
 
     QTemporaryDir dir;
     std::unique_ptr<CFakeNetworkServer> server;
     std::unique_ptr<CServerHandler> client;
     std::unique_ptr<QSignalSpy> connections;
-    std::unique_ptr<QSignalSpy> answers;
 };
 
 void TestServerHandler::initTestCase()
@@ -144,25 +125,12 @@ void TestServerHandler::init()
     client = std::make_unique<CServerHandler>();
     client->setTimings(shortTimings());
     connections = std::make_unique<QSignalSpy>(server.get(), &CFakeNetworkServer::clientConnected);
-    answers = std::make_unique<QSignalSpy>(client.get(), &CServerHandler::getDevicesListResp);
 }
 
 void TestServerHandler::cleanup()
 {
     client.reset();
     server.reset();
-}
-
-void TestServerHandler::loginSequence()
-{
-    QStringList statuses;
-    QObject receiver;
-    connect(client.get(), &CServerHandler::changeServerStatus, &receiver,
-        [&statuses](COMM::EServerStatus status) { statuses << COMM::serverStatusText(status); });
-    QVERIFY(logIn());
-    QCOMPARE(statuses, QStringList({"DISCONNECTED", "PING WAITING", "AUTH WAITING", "ONLINE"}));
-    QCOMPARE(server->received("auth_req").at(0).message,
-        QJsonObject({{"cmd", "auth_req"}, {"login", "user"}, {"password", "secret"}}));
 }
 
 void TestServerHandler::reconnectsAfterLostServer_data()
@@ -191,112 +159,6 @@ void TestServerHandler::reconnectsAfterLostServer()
     QVERIFY(catcher.contains(console));
     QCOMPARE(server->received("auth_req").last().message.value("login").toString(),
         QString("edited-user"));
-}
-
-void TestServerHandler::failedLogin_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("console");
-
-    QTest::newRow("refused") << R"({"cmd":"auth_resp","status":false,"err_string":"no"})"
-                             << ServerTexts::AUTH_REFUSED.arg("no");
-    QTest::newRow("status as text") << R"({"cmd":"auth_resp","status":"true","err_string":"x"})"
-                                    << ServerTexts::AUTH_REFUSED.arg("x");
-    QTest::newRow("uplink before the answer")
-        << R"({"cmd":"rx","type":"UNCONF_UP","devEui":"a1","data":"01"})"
-        << ServerTexts::AUTH_PHASE_UNKNOWN_COMMAND;
-}
-
-// A failed login is reported and keeps the stored connection.
-void TestServerHandler::failedLogin()
-{
-    QFETCH(QString, answer);
-    QFETCH(QString, console);
-
-    CConsoleCatcher catcher;
-    CSettings::writeValue("server/login", "stored-user");
-    server->setAuthMode(CFakeNetworkServer::AUTH_SILENT);
-    start();
-    QTRY_COMPARE(status(), QString("AUTH WAITING"));
-    server->sendTextToAll(answer);
-    QTRY_COMPARE(status(), QString("INVALID AUTH"));
-    QCOMPARE(catcher.count(console), 1);
-    QCOMPARE(storedValue("server/login"), QString("stored-user"));
-}
-
-// The same credentials would be refused again.
-void TestServerHandler::failedLoginIsNotRetried()
-{
-    // A retry would come back to this server.
-    CSettings::writeValue("server/address", server->url().toString());
-    server->setAuthMode(CFakeNetworkServer::AUTH_REFUSE);
-    start();
-    QTRY_COMPARE(status(), QString("INVALID AUTH"));
-    server->dropConnections();
-    QTRY_COMPARE(status(), QString("DISCONNECTED"));
-    QTest::qWait(3 * CONNECT_RETRY_MS);
-    QCOMPARE(connections->count(), 1);
-}
-
-void TestServerHandler::latePingAnswerContinuesLogin()
-{
-    CServerHandler::STimings timings = shortTimings();
-    timings.firstPingAnswer = 100;
-    client->setTimings(timings);
-    server->setAnswerPings(false);
-    start();
-    QTRY_COMPARE(status(), QString("INVALID PING"));
-    server->sendToAll({{"cmd", "ping_resp"}});
-    QTRY_COMPARE(status(), QString("ONLINE"));
-}
-
-void TestServerHandler::twoRequestsInARow_data()
-{
-    QTest::addColumn<int>("answerDelayMs");
-    QTest::addColumn<bool>("firstAnswered");
-    QTest::addColumn<int>("minGapMs");
-    QTest::addColumn<int>("maxGapMs");
-
-    // An answer frees the queue at once.
-    QTest::newRow("answered") << 100 << true << 90 << TASK_ANSWER_MS * 3 / 4;
-    // The first is answered with nothing once its time is up; its late answer is taken for the
-    // second, then in flight.
-    QTest::newRow("answered late")
-        << TASK_ANSWER_MS * 6 / 5 << false << TASK_ANSWER_MS * 9 / 10 << TASK_ANSWER_MS * 2;
-}
-
-// One request is in flight at a time; the second goes out once the first is answered or has
-// timed out.
-void TestServerHandler::twoRequestsInARow()
-{
-    QFETCH(int, answerDelayMs);
-    QFETCH(int, minGapMs);
-    QFETCH(int, maxGapMs);
-
-    QVERIFY(logIn());
-    server->setDevicesList({device("B1")}, true, answerDelayMs);
-    QVERIFY(client->getDevicesListReq({"A1"}));
-    QVERIFY(client->getDevicesListReq({"A1"}));
-
-    QTRY_COMPARE(answers->count(), 2);
-    QTEST(answers->at(0).at(0).toBool(), "firstAnswered");
-    QCOMPARE(answers->at(1).at(0).toBool(), true);
-    const qint64 gap = requestGap();
-    QVERIFY2(gap >= minGapMs, qPrintable(QString::number(gap)));
-    QVERIFY2(gap < maxGapMs, qPrintable(QString::number(gap)));
-}
-
-// With no request in flight a late answer is logged and dropped.
-void TestServerHandler::lateAnswerWithoutRequestLogged()
-{
-    QVERIFY(logIn());
-    server->setDevicesList({device("B1")}, true, TASK_ANSWER_MS * 6 / 5);
-    const int logged = logCount(ServerTexts::UNSCHEDULED_PACKET);
-    QVERIFY(client->getDevicesListReq({"A1"}));
-
-    QTRY_COMPARE(logCount(ServerTexts::UNSCHEDULED_PACKET), logged + 1);
-    QCOMPARE(answers->count(), 1);
-    QCOMPARE(answers->at(0).at(0).toBool(), false);
 }
 
 void TestServerHandler::webThreadCallerGetsItsOwnAnswer_data()
