@@ -90,8 +90,6 @@ private slots:
     void initTestCase();
     void packetField_data();
     void packetField();
-    void serverValue_data();
-    void serverValue();
     void skippedFieldLeavesTheOthers_data();
     void skippedFieldLeavesTheOthers();
     void payloadOfTheWrongSizeStoresNothing();
@@ -111,17 +109,13 @@ void TestPayloadDecoder::initTestCase()
     QVERIFY(CLogFile::getInstance(QString(), QString()));
 }
 
-// The radio values of the uplink: rssi -70, snr -7.5, ts 1700000000123 ms, fcnt 70000.
+// An uplink of the device under test, heard with rssi -70.
 bool TestPayloadDecoder::decode(
     const QByteArray& payload, const CPayloadDecoder::RegisterParamLookup& lookup)
 {
     API::SApiDeviceData data;
     data.devEui = DEV_EUI;
-    data.ts = 1700000000123;
-    data.gatewayId = QStringLiteral("A0B1C2D3E4F50617");
-    data.fcnt = 70000;
     data.rssi = -70;
-    data.snr = -7.5;
     data.data = payload;
     data.valid = true;
     DB::SDeviceRegMapDescription device;
@@ -150,12 +144,6 @@ void TestPayloadDecoder::packetField_data()
     QTest::newRow("period 0.1 rounds 1234.5 up")
         << QByteArray::fromHex("0139300000") << 32 << UINTEGER << false << 0.0 << 0.1
         << QStringList {"0000", "04d3"} << QStringList {"000004d3", ""} << QList<int> {2, 3};
-    QTest::newRow("1-byte integer 0xff is -1")
-        << QByteArray::fromHex("01ff") << 8 << integer << false << 0.0 << 1.0
-        << QStringList {"ffff"} << QStringList {"ffff"} << one;
-    QTest::newRow("2-byte big-endian integer -32768")
-        << QByteArray::fromHex("018000") << 16 << integer << true << 0.0 << 1.0
-        << QStringList {"8000"} << QStringList {"8000"} << one;
     QTest::newRow("10 + -23 * 0.5 rounds -1.5 up to -1")
         << QByteArray::fromHex("01e9") << 8 << integer << false << 10.0 << 0.5
         << QStringList {"ffff"} << QStringList {"ffff"} << one;
@@ -163,10 +151,6 @@ void TestPayloadDecoder::packetField_data()
         << QByteArray::fromHex("01fffffffffffffffe") << 64 << integer << true << 0.0 << 1.0
         << QStringList {"ffff", "ffff", "ffff", "fffe"}
         << QStringList {"fffffffffffffffe", "", "", ""} << four;
-    QTest::newRow("8-byte uinteger")
-        << QByteArray::fromHex("010000010000000001") << 64 << UINTEGER << true << 0.0 << 1.0
-        << QStringList {"0000", "0100", "0000", "0001"}
-        << QStringList {"0000010000000001", "", "", ""} << four;
     QTest::newRow("text stops at the zero byte")
         << QByteArray::fromHex("0141420043") << 32 << REGS::REGS_JSON_KEY_TYPE_TEXT << false << 0.0
         << 1.0 << QStringList {"AB"} << QStringList {"AB"} << one;
@@ -191,45 +175,6 @@ void TestPayloadDecoder::packetField()
     QTEST(rewrites<QList<int>>(set, &DB::SDbDeviceRegDataRewrite::regOffset), "regOffsets");
 }
 
-void TestPayloadDecoder::serverValue_data()
-{
-    QTest::addColumn<QString>("dataCode");
-    QTest::addColumn<int>("regBitSize");
-    QTest::addColumn<QStringList>("values");
-    QTest::addColumn<QStringList>("fullValues");
-    QTest::addColumn<QList<int>>("regOffsets");
-
-    QTest::newRow("rssi -70") << REGS::REGS_JSON_KEY_CODE_RSSI << 16 << QStringList {"ffba"}
-                              << QStringList {"ffba"} << QList<int> {5};
-    QTest::newRow("snr -7.5 in 32 bits")
-        << REGS::REGS_JSON_KEY_CODE_SNR << 32 << QStringList {"ffff", "fff9"}
-        << QStringList {"fffffff9", ""} << QList<int> {5, 6};
-    QTest::newRow("ts in whole seconds")
-        << REGS::REGS_JSON_KEY_CODE_TS << 32 << QStringList {"6553", "f100"}
-        << QStringList {"6553f100", ""} << QList<int> {5, 6};
-    QTest::newRow("fcnt 70000 in 16 bits keeps the low word")
-        << REGS::REGS_JSON_KEY_CODE_FCNT << 16 << QStringList {"1170"} << QStringList {"1170"}
-        << QList<int> {5};
-    QTest::newRow("gatewayId in 48 bits")
-        << REGS::REGS_JSON_KEY_CODE_GATEWAYID << 48 << QStringList {"C2D3", "E4F5", "0617"}
-        << QStringList {"C2D3E4F50617", "", ""} << QList<int> {5, 6, 7};
-}
-
-void TestPayloadDecoder::serverValue()
-{
-    QFETCH(QString, dataCode);
-    QFETCH(int, regBitSize);
-    // The packet's only field is an empty text, so the set holds the server value alone.
-    deviceTemplate = packetTemplate(2, {field(1, 8, REGS::REGS_JSON_KEY_TYPE_TEXT)});
-    deviceTemplate.serverData.insert(dataCode, serverEntry(dataCode, regBitSize));
-
-    QVERIFY(decode(QByteArray::fromHex("0100")));
-
-    QTEST(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::value), "values");
-    QTEST(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::fullValue), "fullValues");
-    QTEST(rewrites<QList<int>>(set, &DB::SDbDeviceRegDataRewrite::regOffset), "regOffsets");
-}
-
 void TestPayloadDecoder::skippedFieldLeavesTheOthers_data()
 {
     QTest::addColumn<int>("packetBias");
@@ -239,12 +184,6 @@ void TestPayloadDecoder::skippedFieldLeavesTheOthers_data()
 
     QTest::newRow("12 bits") << 1 << 12 << UINTEGER
                              << "ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional";
-    QTest::newRow("3 bytes") << 1 << 24 << UINTEGER
-                             << "WARNING: [CAllDeviceHandler::processDataSlot] Unsupport size of "
-                                "data [3]";
-    QTest::newRow("boolean") << 1 << 8 << REGS::REGS_JSON_KEY_TYPE_BOOL
-                             << "WARNING: [CAllDeviceHandler::processDataSlot] Unsupport data "
-                                "type [boolean] for size [1]";
     QTest::newRow("past the end of the payload")
         << 3 << 16 << UINTEGER
         << "WARNING: [CAllDeviceHandler::processDataSlot] Field [value] lies outside the packet: "
