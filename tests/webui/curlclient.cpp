@@ -34,16 +34,6 @@ void CurlClient::setSourceAddress(const QString& address)
     commonOptions << QStringLiteral("--interface") << address;
 }
 
-void CurlClient::setCookie(const QString& cookie)
-{
-    this->cookie = cookie;
-}
-
-QString CurlClient::sessionCookie() const
-{
-    return cookie;
-}
-
 void CurlClient::addOptions(const QStringList& options)
 {
     commonOptions << options;

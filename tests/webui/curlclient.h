@@ -23,9 +23,6 @@ public:
 
     // Requests leave from this local address; any 127.x.y.z works on loopback.
     void setSourceAddress(const QString& address);
-    // Sent as the Cookie header, e.g. "SID=abc".
-    void setCookie(const QString& cookie);
-    QString sessionCookie() const;
     // Further curl options for every request, e.g. --cacert.
     void addOptions(const QStringList& options);
 

@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,7 +14,6 @@
 namespace {
 // Registered at the start, on a port of its own, and kept.
 const QString REGISTERED = QStringLiteral("00000000000000AA");
-const int WAIT_MS = 10000;
 
 QJsonObject countRegister()
 {
@@ -30,19 +28,7 @@ QJsonObject newDevice(const QString& devEui, int port)
         {"dev_type", "Meter"}, {"devRegisters", QJsonArray {countRegister()}}};
 }
 
-QJsonObject failure(const QString& error)
-{
-    return {{"result", false}, {"error", error}};
-}
-
 const QJsonObject SUCCESS {{"result", true}};
-
-bool listens(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(WAIT_MS);
-}
 } // namespace
 
 // The app scope served from a web thread, on a real database file and the real registry.
@@ -54,16 +40,8 @@ private slots:
     void cleanup();
     void cleanupTestCase();
 
-    void refusedDevice_data();
-    void refusedDevice();
-    void addedDeviceListens();
-    void takenPortRefused();
     void takenPortLeavesNothingBehind();
-    void newRegistersNeverWritten();
     void registerValuesAnswerBytes();
-    void storedValueShownAtOnce();
-    void removedDeviceValuesNotFound();
-    void removedDeviceClosesItsPort();
     void removalByGetRefused();
 
 private:
@@ -105,53 +83,6 @@ QJsonObject TestAppController::call(const QString& action, const QJsonObject& bo
     return QJsonDocument::fromJson(answer.body).object();
 }
 
-void TestAppController::refusedDevice_data()
-{
-    QTest::addColumn<QJsonObject>("body");
-    QTest::addColumn<QString>("error");
-
-    const QJsonObject valid = newDevice("00000000000000B1", freePort());
-    const auto with = [&valid](const QString& key, const QJsonValue& value) {
-        QJsonObject body = valid;
-        body[key] = value;
-        return body;
-    };
-    QJsonArray tooMany;
-    for (int i = 0; i < 51; ++i)
-        tooMany.append(countRegister());
-
-    QTest::newRow("51 registers") << with("devRegisters", tooMany) << "слишком много регистров";
-    QTest::newRow("DevEUI registered")
-        << with("devEui", REGISTERED) << "устройство 00000000000000AA уже зарегистрировано";
-}
-
-void TestAppController::refusedDevice()
-{
-    QFETCH(QJsonObject, body);
-    QFETCH(QString, error);
-
-    QCOMPARE(call("addDevice", body), failure(error));
-}
-
-void TestAppController::addedDeviceListens()
-{
-    const quint16 port = freePort();
-
-    QCOMPARE(call("addDevice", newDevice("00000000000000B2", port)), SUCCESS);
-    QVERIFY(listens(port));
-}
-
-void TestAppController::takenPortRefused()
-{
-    QTcpServer holder;
-    QVERIFY(holder.listen(QHostAddress::Any, freePort()));
-
-    const QJsonObject answer
-        = call("addDevice", newDevice("00000000000000B4", holder.serverPort()));
-
-    QCOMPARE(answer, failure(QString("не удалось открыть TCP порт %1").arg(holder.serverPort())));
-}
-
 // Neither the database nor the registry keeps the device: once the port is free it can be added
 // again at once.
 void TestAppController::takenPortLeavesNothingBehind()
@@ -163,18 +94,6 @@ void TestAppController::takenPortLeavesNothingBehind()
     holder.reset();
 
     QCOMPARE(call("addDevice", newDevice("00000000000000B5", port)), SUCCESS);
-}
-
-void TestAppController::newRegistersNeverWritten()
-{
-    call("addDevice", newDevice("00000000000000B6", freePort()));
-
-    const QJsonObject answer = call("getRegisterValues", {{"devEui", "00000000000000B6"}});
-
-    const QJsonObject row {{"reg_map_bias", 12}, {"reg_bit_size", 16}, {"data_type", "uinteger"},
-        {"value", "-"}, {"time", "никогда"}, {"data_name", "Count"}, {"units", "m3"},
-        {"addition", 5}, {"multiplication", 0.5}, {"source", 1}};
-    QCOMPARE(answer, QJsonObject({{"result", true}, {"registers", QJsonArray {row}}}));
 }
 
 // The page and scripts read this answer; its bytes stay those QJsonDocument always wrote.
@@ -190,44 +109,6 @@ void TestAppController::registerValuesAnswerBytes()
         QByteArray(R"({"registers":[{"addition":5,"data_name":"Count","data_type":"uinteger",)"
                    R"("multiplication":0.5,"reg_bit_size":16,"reg_map_bias":12,"source":1,)"
                    R"("time":"никогда","units":"m3","value":"-"}],"result":true})"));
-}
-
-// The values are read again after every write, however often they were read before it.
-void TestAppController::storedValueShownAtOnce()
-{
-    call("addDevice", newDevice("00000000000000BA", freePort()));
-    call("getRegisterValues", {{"devEui", "00000000000000BA"}});
-    DB::SDbDeviceRegDataSet dataSet;
-    dataSet.devEui = "00000000000000BA";
-    dataSet.startAddr = 10;
-    dataSet.appendRewriteData("42", 2, "002A");
-    CDataBaseHandler::getInstance()->saveRegisterData(dataSet);
-
-    const QJsonObject answer = call("getRegisterValues", {{"devEui", "00000000000000BA"}});
-
-    const QJsonObject row = answer.value("registers").toArray().first().toObject();
-    QCOMPARE(row.value("value").toString(), "42");
-}
-
-// A device that was read before its removal is not found after it.
-void TestAppController::removedDeviceValuesNotFound()
-{
-    call("addDevice", newDevice("00000000000000BB", freePort()));
-    call("getRegisterValues", {{"devEui", "00000000000000BB"}});
-    call("removeDevice", {{"devEui", "00000000000000BB"}});
-
-    const QJsonObject answer = call("getRegisterValues", {{"devEui", "00000000000000BB"}});
-
-    QCOMPARE(answer, failure("не удалось найти такое устройство"));
-}
-
-void TestAppController::removedDeviceClosesItsPort()
-{
-    const quint16 port = freePort();
-    call("addDevice", newDevice("00000000000000B7", port));
-
-    QCOMPARE(call("removeDevice", {{"devEui", "00000000000000B7"}}), SUCCESS);
-    QTRY_VERIFY_WITH_TIMEOUT(!listens(port), WAIT_MS);
 }
 
 // Any page the operator's browser shows could make a GET request.

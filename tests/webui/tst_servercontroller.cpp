@@ -1,5 +1,4 @@
 #include "calldevicehandler.h"
-#include "cconsolecatcher.h"
 #include "cdatabasehandler.h"
 #include "cdevicehandler.h"
 #include "cfakenetworkserver.h"
@@ -90,11 +89,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanupTestCase();
-
-    void connectRequestReachesTheClient();
-    void connectRequestHidesThePassword();
-    void addableDevicesListed_data();
-    void addableDevicesListed();
     void requestDuringTheWaitIsServedAfterIt();
     void waitForTheListLeavesTheMainThreadFree();
 
@@ -127,57 +121,6 @@ void TestServerController::cleanupTestCase()
 {
     web.reset();
     session.reset();
-}
-
-void TestServerController::connectRequestReachesTheClient()
-{
-    const QString url = session->server.url().toString();
-    const QJsonObject request {{"addr", url}, {"login", "user"}, {"pw", "secret"}};
-    const HttpAnswer answer = api.postJson("/api/v1/server/auth", QJsonDocument(request).toJson());
-    QCOMPARE(answer.status, 200);
-
-    const QJsonObject online {{"status", "ONLINE"}, {"address", url}, {"login", "user"}};
-    QTRY_COMPARE_WITH_TIMEOUT(jsonOf(api.post(STATE_PATH)), online, LOGIN_WAIT_MS);
-}
-
-void TestServerController::connectRequestHidesThePassword()
-{
-    CConsoleCatcher console;
-    const QJsonObject request {
-        {"addr", session->server.url().toString()}, {"login", "user"}, {"pw", "pa55word"}};
-    api.postJson("/api/v1/server/auth", QJsonDocument(request).toJson());
-
-    const QStringList lines = console.messages().filter("auth action");
-    QCOMPARE(lines.size(), 1);
-    QVERIFY2(!lines.first().contains("pa55word"), qPrintable(lines.first()));
-}
-
-void TestServerController::addableDevicesListed_data()
-{
-    QTest::addColumn<QJsonArray>("serverList");
-    QTest::addColumn<QJsonArray>("expected");
-
-    const QString fits = QStringLiteral("00000000000000BB");
-    QTest::newRow("registered, without template, fitting") << QJsonArray {
-        serverDevice(REGISTERED, METER_APP_EUI), serverDevice("00000000000000CC", "0BAD"),
-        serverDevice(fits, METER_APP_EUI)} << QJsonArray {listed(fits, METER_APP_EUI)};
-    QTest::newRow("application EUI in lower case")
-        << QJsonArray {serverDevice(fits, METER_APP_EUI.toLower())} << QJsonArray {};
-    QTest::newRow("registered EUI in lower case")
-        << QJsonArray {serverDevice(REGISTERED.toLower(), METER_APP_EUI)}
-        << QJsonArray {listed(REGISTERED.toLower(), METER_APP_EUI)};
-}
-
-void TestServerController::addableDevicesListed()
-{
-    QFETCH(QJsonArray, serverList);
-    QFETCH(QJsonArray, expected);
-    QVERIFY(session->logIn());
-    session->server.setDevicesList(serverList);
-
-    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
-
-    QCOMPARE(answer, QJsonObject({{"devices", expected}, {"result", "success"}}));
 }
 
 // The web thread serves one request at a time: a request that comes in while the device list

@@ -4,17 +4,11 @@
 #include "webui.h"
 
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 const QString LOGIN_PATH = QStringLiteral("/api/v1/auth/login");
-
-QString httpUrl(quint16 port)
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(port);
-}
 
 QString credentials(const QString& username, const QString& password)
 {
@@ -25,12 +19,6 @@ void setWebSetting(const QString& name, const QVariant& value)
 {
     QVERIFY(CSettings::writeValue(QStringLiteral("webui/") + name, value));
 }
-
-// The console line of the web host: each message is written as one quoted text.
-QString quoted(const QString& message)
-{
-    return QLatin1Char('"') + message + QLatin1Char('"');
-}
 } // namespace
 
 class TestWebUI : public QObject
@@ -38,25 +26,13 @@ class TestWebUI : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void init();
-
-    void listeningMessage_data();
-    void listeningMessage();
-    void credentials_data();
-    void credentials();
-
     void secureCookieOverHttps();
-    void httpsFallback_data();
-    void httpsFallback();
-
-    void bindFailureSetsErrored();
 
 private:
     void useLoopbackPort();
     void useHttps(const QString& certificate, const QString& key);
 
     QTemporaryDir dir;
-    CSettings* settings = nullptr;
     QString certificateFile;
     QString keyFile;
     quint16 port = 0;
@@ -65,8 +41,7 @@ private:
 void TestWebUI::initTestCase()
 {
     QVERIFY(dir.isValid());
-    settings = CSettings::getInstance(dir.filePath("settings.conf"));
-    QVERIFY(settings);
+    QVERIFY(CSettings::getInstance(dir.filePath("settings.conf")));
 
     certificateFile = dir.filePath("cert.pem");
     keyFile = dir.filePath("key.pem");
@@ -77,13 +52,6 @@ void TestWebUI::initTestCase()
             keyFile, "-out", certificateFile});
     QVERIFY(openssl.waitForFinished(60000));
     QCOMPARE(openssl.exitCode(), 0);
-}
-
-// Every test starts from a settings file without web settings.
-void TestWebUI::init()
-{
-    settings->remove("webui");
-    settings->sync();
 }
 
 void TestWebUI::useLoopbackPort()
@@ -98,64 +66,6 @@ void TestWebUI::useHttps(const QString& certificate, const QString& key)
     setWebSetting("useHttps", true);
     setWebSetting("certFileName", certificate);
     setWebSetting("keyFileName", key);
-}
-
-void TestWebUI::listeningMessage_data()
-{
-    QTest::addColumn<QVariant>("ip");
-    QTest::addColumn<QString>("shownAddress");
-
-    QTest::newRow("address not set") << QVariant() << "*";
-    QTest::newRow("loopback") << QVariant("127.0.0.1") << "127.0.0.1";
-}
-
-void TestWebUI::listeningMessage()
-{
-    QFETCH(QVariant, ip);
-    QFETCH(QString, shownAddress);
-    port = freePort();
-    setWebSetting("port", port);
-    if (ip.isValid())
-        setWebSetting("ip", ip);
-
-    QTest::ignoreMessage(QtDebugMsg,
-        qPrintable(quoted(QStringLiteral("Web UI: Now listening on IP: %1, port: %2")
-                              .arg(shownAddress)
-                              .arg(port))));
-    WebUI webUI;
-
-    QVERIFY(!webUI.isErrored());
-}
-
-void TestWebUI::credentials_data()
-{
-    QTest::addColumn<QVariant>("configuredLogin");
-    QTest::addColumn<QVariant>("configuredPassword");
-    QTest::addColumn<QString>("form");
-    QTest::addColumn<QByteArray>("body");
-
-    QTest::newRow("defaults") << QVariant() << QVariant() << ::credentials("admin", "6273")
-                              << QByteArray("Ok.");
-    QTest::newRow("configured") << QVariant("op") << QVariant("pw") << ::credentials("op", "pw")
-                                << QByteArray("Ok.");
-}
-
-void TestWebUI::credentials()
-{
-    QFETCH(QVariant, configuredLogin);
-    QFETCH(QVariant, configuredPassword);
-    QFETCH(QString, form);
-    QFETCH(QByteArray, body);
-    useLoopbackPort();
-    if (configuredLogin.isValid())
-        setWebSetting("login", configuredLogin);
-    if (configuredPassword.isValid())
-        setWebSetting("password", configuredPassword);
-    WebUI webUI;
-
-    const HttpAnswer answer = CurlClient(httpUrl(port)).postForm(LOGIN_PATH, form);
-
-    QCOMPARE(answer.body, body);
 }
 
 void TestWebUI::secureCookieOverHttps()
@@ -173,48 +83,6 @@ void TestWebUI::secureCookieOverHttps()
     const QRegularExpression expected(
         "^SID=[A-Za-z0-9+/]{32}; secure; HttpOnly; path=/; SameSite=Strict$");
     QVERIFY2(expected.match(cookie).hasMatch(), qPrintable(cookie));
-}
-
-void TestWebUI::httpsFallback_data()
-{
-    QTest::addColumn<QString>("certificate");
-    QTest::addColumn<QString>("key");
-
-    QTest::newRow("key file missing") << "cert.pem"
-                                      << "nosuch.pem";
-    QTest::newRow("key is the certificate") << "cert.pem"
-                                            << "cert.pem";
-}
-
-void TestWebUI::httpsFallback()
-{
-    QFETCH(QString, certificate);
-    QFETCH(QString, key);
-    useLoopbackPort();
-    useHttps(dir.filePath(certificate), dir.filePath(key));
-
-    QTest::ignoreMessage(QtDebugMsg, "No valid certificate files has been found!");
-    QTest::ignoreMessage(QtDebugMsg, "\"Web UI: HTTPS setup failed, fallback to HTTP\"");
-    WebUI webUI;
-
-    QCOMPARE(CurlClient(httpUrl(port)).get("/").status, 200);
-}
-
-void TestWebUI::bindFailureSetsErrored()
-{
-    QTcpServer occupant;
-    QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
-    setWebSetting("ip", "127.0.0.1");
-    setWebSetting("port", occupant.serverPort());
-    const QRegularExpression message(
-        QStringLiteral("^\"Web UI: Unable to bind to IP: 127.0.0.1, port: %1. Reason: .+\"$")
-            .arg(occupant.serverPort()));
-
-    QTest::ignoreMessage(QtDebugMsg, message);
-    QTest::ignoreMessage(QtCriticalMsg, message);
-    WebUI webUI;
-
-    QVERIFY(webUI.isErrored());
 }
 
 QTEST_GUILESS_MAIN(TestWebUI)
