@@ -1,5 +1,6 @@
 // Peers of the browser tests: the real service in a temporary working directory, the
 // network-server double as a process of its own, a Modbus TCP master, and the browser.
+import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
 import fs from 'node:fs';
@@ -63,24 +64,19 @@ export async function freePort() {
 // The network-server double: answers get_devices with the given list, pushes uplinks.
 export class NetworkServer {
     static async start(devices) {
-        const process = spawn(requiredEnv('FAKE_NETWORK_SERVER'), [], {
+        const child = spawn(process.env.FAKE_NETWORK_SERVER, [], {
             stdio: ['pipe', 'pipe', 'inherit']
         });
-        const lines = readline.createInterface({ input: process.stdout })[Symbol.asyncIterator]();
+        const lines = readline.createInterface({ input: child.stdout })[Symbol.asyncIterator]();
         const first = (await lines.next()).value || '';
         if (!first.startsWith('url ')) {
-            process.kill();
+            child.kill();
             throw new Error('the network-server double did not start: ' + first);
         }
-        const server = new NetworkServer(process, lines, first.slice(4));
+        const server = Object.assign(new NetworkServer(),
+                                     { process: child, lines, url: first.slice(4) });
         await server.command('devices', devices);
         return server;
-    }
-
-    constructor(process, lines, url) {
-        this.process = process;
-        this.lines = lines;
-        this.url = url;
     }
 
     async command(name, argument) {
@@ -116,32 +112,19 @@ export class Gateway {
                          `[webui]\nip=127.0.0.1\nport=${port}\nlogin=${WEB_LOGIN}\n`
                          + `password=${WEB_PASSWORD}\n`);
         const console = fs.openSync(path.join(dir, 'console.txt'), 'w');
-        const process = spawn(requiredEnv('TARVEX_BINARY'), [], {
+        const child = spawn(process.env.TARVEX_BINARY, [], {
             cwd: dir, stdio: ['ignore', console, console]
         });
-        const gateway = new Gateway(process, dir, `http://127.0.0.1:${port}/`);
+        const gateway = Object.assign(new Gateway(),
+                                      { process: child, dir, url: `http://127.0.0.1:${port}/` });
         try {
-            await gateway.waitUntilServing();
+            await eventually(async () => assert.ok((await fetch(gateway.url)).ok),
+                             'the web server answers');
         } catch (error) {
             await gateway.stop();
             throw error;
         }
         return gateway;
-    }
-
-    constructor(process, dir, url) {
-        this.process = process;
-        this.dir = dir;
-        this.url = url;
-    }
-
-    async waitUntilServing() {
-        await eventually(async () => {
-            const response = await fetch(this.url);
-            if (!response.ok) {
-                throw new Error('status ' + response.status);
-            }
-        }, 'the web server answers');
     }
 
     async stop() {
@@ -226,12 +209,4 @@ export function screenshotPath(name) {
     const dir = process.env.SCREENSHOT_DIR || path.join(os.tmpdir(), 'tarvex-screenshots');
     fs.mkdirSync(dir, { recursive: true });
     return path.join(dir, name + '.png');
-}
-
-function requiredEnv(name) {
-    const value = process.env[name];
-    if (!value) {
-        throw new Error(`${name} is not set`);
-    }
-    return value;
 }
