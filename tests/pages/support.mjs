@@ -40,11 +40,6 @@ export const TEMPLATE = {
     }]
 };
 
-// An entry of the network server's device list.
-export function listedDevice(devEui, name, appEui = APP_EUI) {
-    return { devEui, devName: name, OTAA: { appEui } };
-}
-
 // An uplink of the thermometer with the raw temperature value.
 export function temperatureUplink(devEui, raw) {
     const data = '01' + raw.toString(16).padStart(4, '0');
