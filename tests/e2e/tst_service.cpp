@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -25,6 +26,9 @@ const int WAIT_MS = 15000;
 // How long the service may take to stop once told to.
 const int STOP_MS = 2000;
 const int UPLINK_INTERVAL_MS = 2;
+// A port held at start-up is tried again every 10 s; its values are served within 15 s of its
+// release.
+const int PORT_RETRY_WAIT_MS = 15000;
 const int BROWSER_COUNT = 5;
 
 // A thermometer whose uplinks of packet type 01 carry the raw temperature in bytes 1-2.
@@ -116,6 +120,7 @@ private slots:
     void init();
     void cleanup();
     void addsReadsAndRemovesADeviceThroughTheWebApi();
+    void uplinkOnTakenPortIsServedOnceFreed();
     void stopsInOrderDuringUplinks_data();
     void stopsInOrderDuringUplinks();
 
@@ -264,6 +269,20 @@ void TestService::addsReadsAndRemovesADeviceThroughTheWebApi()
     QCOMPARE(QJsonDocument::fromJson(removed.body).object().value("result").toBool(), true);
     QTRY_VERIFY2_WITH_TIMEOUT(!modbusPortAccepts(modbusPort),
         "the device's Modbus port is closed once its last device is gone", WAIT_MS);
+}
+
+// The port is held by another program at start-up: the uplink is stored all the same and
+// served as soon as the port is free.
+void TestService::uplinkOnTakenPortIsServedOnceFreed()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::Any));
+    const quint16 modbusPort = occupant.serverPort();
+    QVERIFY(startServing(modbusPort));
+    networkServer->pushRx(uplink(215));
+
+    occupant.close();
+    QTRY_COMPARE_WITH_TIMEOUT(readTemperature(modbusPort), 215, PORT_RETRY_WAIT_MS);
 }
 
 void TestService::stopsInOrderDuringUplinks_data()
