@@ -1,10 +1,15 @@
+#include "authcontroller.h"
 #include "curlclient.h"
+#include "password.h"
 #include "server.h"
 #include "webapplication.h"
 #include "weblimits.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
+
+#include <chrono>
 
 namespace {
 const QString LOGIN = QStringLiteral("operator");
@@ -48,6 +53,7 @@ private slots:
 
     void banAfterFifthFailure();
     void banExpires();
+    void expiredBansForgotten();
 
 private:
     QString baseUrl(const Http::Server& server) const;
@@ -175,6 +181,32 @@ void TestWebApplication::banExpires()
         client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD)).status == 200, 60000);
     QVERIFY2(sinceBan.elapsed() >= LOGIN_BAN_DURATION.count(),
         qPrintable(QString::number(sinceBan.elapsed())));
+}
+
+void TestWebApplication::expiredBansForgotten()
+{
+    // An application of its own, whose bans are short enough to run out during the test.
+    WebApplication shortBans(LOGIN, PASSWORD);
+    Http::Server shortBanServer(&shortBans);
+    QVERIFY(shortBanServer.listen(QHostAddress::LocalHost, 0));
+    const std::chrono::milliseconds banDuration(200);
+    auto* auth = new AuthController(&shortBans, &shortBans, banDuration);
+    auth->setUsername(LOGIN);
+    auth->setPasswordHash(Utils::Password::PBKDF2::generate(PASSWORD));
+    shortBans.registerAPIController("auth", auth);
+    CurlClient banned(baseUrl(shortBanServer));
+    banned.setSourceAddress(freshAddress());
+    QVERIFY(failLogins(banned, MAX_FAILED_LOGINS));
+    QElapsedTimer sinceBan;
+    sinceBan.start();
+    QTRY_VERIFY(sinceBan.hasExpired(2 * banDuration.count()));
+
+    // The banned address never comes back; another address fails once.
+    CurlClient other(baseUrl(shortBanServer));
+    other.setSourceAddress(freshAddress());
+    QVERIFY(failLogins(other, 1));
+
+    QCOMPARE(auth->trackedClientCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestWebApplication)
