@@ -49,23 +49,12 @@ QUrl CFakeNetworkServer::url() const
     return QUrl(QString("ws://127.0.0.1:%1").arg(port()));
 }
 
-void CFakeNetworkServer::sendToAll(const QJsonObject& message)
-{
-    for (QWebSocket* client : qAsConst(clients))
-        send(client, message);
-}
-
-void CFakeNetworkServer::sendTextToAll(const QString& text)
-{
-    for (QWebSocket* client : qAsConst(clients))
-        client->sendTextMessage(text);
-}
-
 void CFakeNetworkServer::pushRx(const QJsonObject& record)
 {
     QJsonObject message = record;
     message.insert("cmd", "rx");
-    sendToAll(message);
+    for (QWebSocket* client : qAsConst(clients))
+        send(client, message);
 }
 
 void CFakeNetworkServer::dropConnections()
@@ -110,13 +99,10 @@ void CFakeNetworkServer::answer(QWebSocket* client, const QString& text)
         return;
 
     const QString command = request.value("cmd").toString();
-    if (command == "ping_req" && answerPings) {
+    if (command == "ping_req") {
         send(client, {{"cmd", "ping_resp"}});
-    } else if (command == "auth_req" && authMode != AUTH_SILENT) {
-        const bool accept = authMode == AUTH_ACCEPT;
-        send(client,
-            {{"cmd", "auth_resp"}, {"status", accept},
-                {accept ? "token" : "err_string", accept ? "fake-token" : "refused"}});
+    } else if (command == "auth_req") {
+        send(client, {{"cmd", "auth_resp"}, {"status", true}, {"token", "fake-token"}});
     } else if (command == "get_devices_req" && devicesDelayMs >= 0) {
         const QJsonObject response {
             {"cmd", "get_devices_resp"}, {"status", devicesStatus}, {"devices_list", devices}};

@@ -11,14 +11,12 @@ class QWebSocket;
 class QWebSocketServer;
 
 // A network server on loopback that speaks the client side's WebSocket JSON protocol and
-// misbehaves on demand: it can refuse or ignore logins, stay silent, answer late, drop its
+// misbehaves on demand: it can answer the device list late or never, stay silent, drop its
 // connections, and push uplinks. It records every message it receives with a time stamp.
 class CFakeNetworkServer : public QObject
 {
     Q_OBJECT
 public:
-    enum EAuthMode { AUTH_ACCEPT, AUTH_REFUSE, AUTH_SILENT };
-
     struct SReceivedMessage
     {
         qint64 timeMs; // since the server object was created
@@ -35,9 +33,7 @@ public:
     quint16 port() const;
     QUrl url() const;
 
-    // Behaviour; the defaults answer everything at once and accept every login.
-    void setAnswerPings(bool answer) { answerPings = answer; }
-    void setAuthMode(EAuthMode mode) { authMode = mode; }
+    // Pings and logins are answered at once, every login accepted.
     // get_devices_resp is sent delayMs after the request; a negative delay means never.
     void setDevicesList(const QJsonArray& list, bool status = true, int delayMs = 0)
     {
@@ -46,9 +42,6 @@ public:
         devicesDelayMs = delayMs;
     }
 
-    // Sends an object, or any text, to every connected client.
-    void sendToAll(const QJsonObject& message);
-    void sendTextToAll(const QString& text);
     // Sends one uplink record as an rx message.
     void pushRx(const QJsonObject& record);
     // Aborts every connection without a closing handshake, as a lost network does.
@@ -72,8 +65,6 @@ private:
     QList<SReceivedMessage> log;
     QElapsedTimer clock;
 
-    bool answerPings = true;
-    EAuthMode authMode = AUTH_ACCEPT;
     QJsonArray devices;
     bool devicesStatus = true;
     int devicesDelayMs = 0;
