@@ -1,7 +1,7 @@
 // Threads, and what lives in each:
 //   main thread      CSettings, CLogFile, CServerHandler, CAllDeviceHandler, and the Modbus
 //                    listeners of the devices opened at start-up with their connections.
-//   database thread  CDataBaseHandler; only its slot saveRegisterData runs there.
+//   database thread  CDataBaseHandler; the decoding and storing of uplinks run there.
 //   web thread       WebUI with the HTTP server, its connections, the web application with its
 //                    sessions and controllers, and the Modbus listeners of devices added
 //                    through the web API with their connections.
@@ -10,11 +10,12 @@
 //   - addLog posts each entry queued to CLogFile.
 //   - CServerHandler::newPacketReceived reaches CAllDeviceHandler::newPacketReceivedSlot
 //     through a queued connection.
-//   - CAllDeviceHandler hands each decoded uplink to CDataBaseHandler::saveRegisterData with a
-//     blocking queued call and waits until it is stored.
-//   - Every other database operation (the stored devices at start-up, scaling lookups while
-//     decoding, Modbus reads; the web API's device operations) is a direct call from the main
-//     or the web thread, serialised by the database's own mutex.
+//   - CAllDeviceHandler queues each uplink of a configured device to the database thread, where
+//     it is decoded and stored; the main thread never waits for it, so Modbus masters are not
+//     held up by a burst of uplinks. A full backlog drops uplinks and counts them in the log.
+//   - Every other database operation (the stored devices at start-up, Modbus reads, the web
+//     API's device operations) is a direct call from the main or the web thread, serialised by
+//     the database's own mutex; Modbus reads hold only the register image's lock.
 //   - The web API calls the registry directly from the web thread, serialised by the
 //     registry's mutex; it posts connection requests queued to CServerHandler::connectSlot,
 //     feeds the client's task queue directly and waits for the queued device-list answer.

@@ -298,6 +298,7 @@ bool CDataBaseHandler::init(const QString& fileName)
 {
     QMutexLocker locker(&mutex);
     const auto forget = qScopeGuard([this] { forgetRegistersData(); });
+    QMutexLocker image(&imageMutex);
     registers.clear();
     QString errorText;
     if (!connections.open(fileName, errorText))
@@ -311,6 +312,7 @@ bool CDataBaseHandler::init(const QString& fileName)
         return false;
     setWalMode(db);
     registers.load(db);
+    image.unlock();
 
     qDebug().noquote() << DbTexts::DB_INITIALIZED << fileName;
     return true;
@@ -364,6 +366,7 @@ bool CDataBaseHandler::registerNewDevice(
         || !CMirrorKeeper::readDeviceRows(db, id, rows) || !transaction.commit()) {
         return false;
     }
+    QMutexLocker image(&imageMutex);
     registers.addDevice(device.devEui, id, rows);
     return true;
 }
@@ -381,6 +384,7 @@ bool CDataBaseHandler::deleteDevice(uint id)
         || !transaction.commit()) {
         return false;
     }
+    QMutexLocker image(&imageMutex);
     registers.removeDevice(static_cast<int>(id));
     return true;
 }
@@ -538,6 +542,7 @@ void CDataBaseHandler::updateRegInfo(DB::SDbDevRegParamInfo info)
         || !transaction.commit()) {
         return;
     }
+    QMutexLocker image(&imageMutex);
     registers.replaceDeviceRows(static_cast<int>(info.id), rows);
 }
 
@@ -556,7 +561,7 @@ QVector<quint16> CDataBaseHandler::getRegisterWords(int port, int first, int cou
 {
     if (count <= 0)
         return {};
-    QMutexLocker locker(&mutex);
+    QMutexLocker image(&imageMutex);
     if (!registers.isLoaded()) {
         addLog(DbTexts::REGISTER_DATA_SQL_1);
         addLog(
@@ -566,8 +571,9 @@ QVector<quint16> CDataBaseHandler::getRegisterWords(int port, int first, int cou
     return registers.registerWords(port, first, count);
 }
 
-// Runs in the database thread; the decoder waits for it, so one uplink is stored whole before
-// the next is decoded and a Modbus read never sees half of it.
+// Runs in the database thread, which decodes and stores one uplink after the other. The register
+// image takes the values only once they are committed, under its lock, so a Modbus read never
+// sees half of an uplink.
 void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
 {
     if (regData.rewrites.isEmpty() && regData.modifs.isEmpty()) {
@@ -586,6 +592,7 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
         || !transaction.commit()) {
         return;
     }
+    QMutexLocker image(&imageMutex);
     registers.storeValues(id, regData);
 }
 

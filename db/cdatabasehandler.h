@@ -17,9 +17,9 @@
 #include <QVector>
 
 // The only gateway to the SQLite database. Every public operation that reaches the file holds
-// the worker's mutex for its whole run; getRegistersData answers a repeated read from what it
-// read before, until a write comes. saveRegisterData runs in the database thread,
-// everything else in the caller's.
+// the worker's mutex for its whole run; Modbus reads come from the register image and hold only
+// its lock; getRegistersData answers a repeated read from what it read before, until a write
+// comes. saveRegisterData runs in the database thread, everything else in the caller's.
 class CDataBaseHandler : public QObject
 {
     Q_OBJECT
@@ -66,6 +66,9 @@ private:
     QMutex mutex;
     CDbConnections connections;
     CMirrorKeeper registers; // the register image, scaling lookup and usage sets
+    // Guards the register image besides the mutex: changes hold both, Modbus reads only this
+    // one, so a read never waits behind a write's transaction, only behind its last step.
+    QMutex imageMutex;
     // What getRegistersData read per device since the last write (a page polls the values of a
     // device far more often than uplinks change them). Writes empty it as they end. Its own mutex
     // lets a read served from it go on while a write holds the database.

@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QMutexLocker>
-#include <QThread>
 
 namespace {
 const QString TEMPLATE_FILE_PATTERN = QStringLiteral("*.json");
@@ -174,7 +173,31 @@ void CAllDeviceHandler::newPacketReceivedSlot(const API::SApiDeviceData& devData
         if (!devices.contains(devData.devEui))
             return;
     }
-    processDataSlot(devData);
+    if (backlog >= MAX_UPLINK_BACKLOG) {
+        if (droppedUplinks++ == 0)
+            addLog(RegistryTexts::UPLINKS_DROPPING.arg(MAX_UPLINK_BACKLOG),
+                CLogFile::LOG_TYPE_DEFAULT, true);
+        return;
+    }
+    ++backlog;
+    QMetaObject::invokeMethod(
+        database,
+        [this, devData] {
+            processDataSlot(devData);
+            takeFromBacklog();
+        },
+        Qt::QueuedConnection);
+}
+
+// Called in the database thread after each queued uplink; reports the uplinks dropped while
+// the backlog was full once it has drained.
+void CAllDeviceHandler::takeFromBacklog()
+{
+    if (--backlog > 0)
+        return;
+    const int dropped = droppedUplinks.exchange(0);
+    if (dropped > 0)
+        addLog(RegistryTexts::UPLINKS_DROPPED.arg(dropped), CLogFile::LOG_TYPE_DEFAULT, true);
 }
 
 void CAllDeviceHandler::processDataSlot(API::SApiDeviceData devData)
@@ -197,19 +220,6 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData devData)
     DB::SDbDeviceRegDataSet dataSet;
     if (!CPayloadDecoder::decode(devData, device, deviceTemplate, lookupParam, dataSet))
         return;
-    saveRegisterData(dataSet);
+    database->saveRegisterData(dataSet);
     emit newDataForDevice(devData.devEui);
-}
-
-// Hands the data set to the database thread and waits until it is stored. A database object
-// that lives in this very thread is called directly: a blocking queued call would deadlock.
-void CAllDeviceHandler::saveRegisterData(const DB::SDbDeviceRegDataSet& dataSet)
-{
-    if (database->thread() == QThread::currentThread()) {
-        database->saveRegisterData(dataSet);
-        return;
-    }
-    if (!QMetaObject::invokeMethod(database, "saveRegisterData", Qt::BlockingQueuedConnection,
-            Q_ARG(DB::SDbDeviceRegDataSet, dataSet)))
-        addLog(RegistryTexts::SAVE_NOT_INVOKED, CLogFile::LOG_TYPE_CRITICAL);
 }

@@ -11,6 +11,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 class CDataBaseHandler;
 class CDeviceHandler;
 
@@ -22,8 +24,13 @@ class CAllDeviceHandler : public QObject
 public:
     static CAllDeviceHandler* getInstance();
 
-    // Loads the templates of templateFolder; decoded uplinks go to database, and the Modbus
-    // listeners read their registers from it. Called once, before any device is opened.
+    // Uplinks waiting to be decoded and stored at most; a queued uplink costs well under 1 KiB,
+    // and storing runs at thousands per second, so this rides out any real burst.
+    static const int MAX_UPLINK_BACKLOG = 20000;
+
+    // Loads the templates of templateFolder; uplinks are decoded and stored in database's
+    // thread, and the Modbus listeners read their registers from it. Called once, before any
+    // device is opened.
     void init(const QString& templateFolder, CDataBaseHandler* database);
 
     QMap<QString, REGS::SDeviceTemplate> getDeviceTemplates() const;
@@ -37,6 +44,9 @@ public slots:
     bool addNewDevice(const DB::SDeviceRegMapDescription& devInfo);
     // Closes the device; its port closes with the last device on it.
     void removeDevice(const QString& devEui);
+    // Queues the uplink of a configured device for processDataSlot in the database's thread, so
+    // that the thread answering Modbus never waits for decoding and storing. When
+    // MAX_UPLINK_BACKLOG uplinks are waiting, the uplink is dropped and counted.
     void newPacketReceivedSlot(const API::SApiDeviceData& devData);
     void processDataSlot(API::SApiDeviceData devData);
 
@@ -48,11 +58,13 @@ private:
     void loadTemplateFile(const QString& folder, const QString& fileName);
     CDeviceHandler* listenerFor(quint16 port);
     void detachFromListener(const QString& devEui, quint16 port);
-    void saveRegisterData(const DB::SDbDeviceRegDataSet& dataSet);
+    void takeFromBacklog();
 
     QMap<QString, REGS::SDeviceTemplate> templates;
     QMap<quint16, CDeviceHandler*> listeners;
     QMap<QString, DB::SDeviceRegMapDescription> devices;
     QMutex mutex; // guards listeners and devices
     CDataBaseHandler* database = nullptr;
+    std::atomic<int> backlog {0}; // uplinks queued for processDataSlot
+    std::atomic<int> droppedUplinks {0}; // since the backlog was last full
 };

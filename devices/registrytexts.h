@@ -40,6 +40,11 @@ inline const QString DEVICE_CLOSED
     = QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]");
 
 // Uplinks
-inline const QString SAVE_NOT_INVOKED = QStringLiteral("Invalid invokeMethod creation!");
+inline const QString UPLINKS_DROPPING = QStringLiteral(
+    "WARNING: [CAllDeviceHandler::newPacketReceivedSlot] %1 uplinks wait to be stored: further "
+    "uplinks are dropped until the backlog drains");
+inline const QString UPLINKS_DROPPED = QStringLiteral(
+    "WARNING: [CAllDeviceHandler::processDataSlot] %1 uplinks were dropped while the backlog "
+    "was full");
 
 } // namespace RegistryTexts

@@ -5,7 +5,10 @@
 // With a binary (or TARVEX_BINARY set) the real service is started in a temporary working
 // directory on a database prepared here; without one the Tarvex listener runs in this process,
 // in a thread of its own, on the same database. Both servers hold 1000 devices x 10 registers.
+// With a binary the burst case comes first: a fake network server pushes 5,000 uplinks at once
+// while one master keeps reading, and the master's latency during the burst is printed.
 
+#include "cfakenetworkserver.h"
 #include "freeport.h"
 #include "loadclient.h"
 #include "referenceserver.h"
@@ -15,6 +18,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -22,9 +27,11 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <modbus.h>
+#include <thread>
 
 namespace {
 const int DEVICE_COUNT = 1000;
@@ -33,6 +40,9 @@ const int REGISTER_COUNT = DEVICE_COUNT * REGISTERS_PER_DEVICE;
 const int START_TIMEOUT_MS = 30000;
 const double DEFAULT_SECONDS = 4.0;
 const int DEFAULT_ROUNDS = 8;
+const char* const APP_EUI = "0102030405060708";
+const int BURST_UPLINKS = 5000;
+const int BURST_POLL_MS = 5;
 
 // One device's entries as { offset, bits }: 4 + 2 + 4 x 1 registers.
 const QList<QPair<int, int>> DEVICE_ENTRIES
@@ -43,6 +53,45 @@ quint16 registerValue(int address)
     return quint16(address * 7 + 1);
 }
 
+QString devEui(int device)
+{
+    return QString("BE%1").arg(device, 14, 16, QChar('0')).toUpper();
+}
+
+// A template whose one packet (type 1) fills every entry of a device, big-endian, in order.
+void writeTemplate(const QString& folder)
+{
+    QString fields;
+    int byte = 1;
+    for (const QPair<int, int>& entry : DEVICE_ENTRIES) {
+        fields += QString(R"(%1{"packet_bias": %2, "data_bit_bias": 0, "data_bit_size": %3,
+            "data_type": "uinteger", "endianness": "be", "reg_map_bias": %4, "reg_bit_bias": 0,
+            "reg_bit_size": %3, "data_name": "F%4"})")
+                      .arg(fields.isEmpty() ? "" : ",")
+                      .arg(byte)
+                      .arg(entry.second)
+                      .arg(entry.first);
+        byte += entry.second / 8;
+    }
+    QDir(folder).mkpath(".");
+    QFile file(folder + "/bench.json");
+    file.open(QIODevice::WriteOnly);
+    file.write(QString(R"({"app_eui": "%1", "dev_type": "Bench", "device_packets": [
+        {"packet_type": 1, "packet_size": %2, "packet_fields": [%3]}]})")
+                   .arg(APP_EUI)
+                   .arg(byte)
+                   .arg(fields)
+                   .toUtf8());
+}
+
+QString burstPayload(int uplink)
+{
+    QString hex = "01";
+    for (const QPair<int, int>& entry : DEVICE_ENTRIES)
+        hex += QString("%1").arg(uplink + entry.first, entry.second / 4, 16, QChar('0'));
+    return hex;
+}
+
 // Registers the devices and stores every register's value; returns the register table.
 bool prepareDatabase(const QString& fileName, quint16 port)
 {
@@ -51,8 +100,8 @@ bool prepareDatabase(const QString& fileName, quint16 port)
         return false;
     for (int device = 0; device < DEVICE_COUNT; ++device) {
         DB::SDeviceRegMapDescription description;
-        description.devEui = QString("BE%1").arg(device, 14, 16, QChar('0')).toUpper();
-        description.appEui = "0102030405060708";
+        description.devEui = devEui(device);
+        description.appEui = APP_EUI;
         description.name = "bench";
         description.startAddr = device * REGISTERS_PER_DEVICE;
         description.port = port;
@@ -61,6 +110,7 @@ bool prepareDatabase(const QString& fileName, quint16 port)
         values.startAddr = description.startAddr;
         for (const QPair<int, int>& entry : DEVICE_ENTRIES) {
             REGS::SRegisterInfo info;
+            info.name = QString("F%1").arg(entry.first);
             info.regOffset = entry.first;
             info.bitSize = entry.second;
             info.dataType = "uinteger";
@@ -142,6 +192,87 @@ private:
     CDeviceHandler* listener = nullptr;
 };
 
+// The 64-bit entry of the burst's last device holds the last uplink's number.
+bool lastUplinkStored(modbus_t* context)
+{
+    const int last = BURST_UPLINKS - 1;
+    uint16_t words[4] = {};
+    return modbus_read_registers(context, (last % DEVICE_COUNT) * REGISTERS_PER_DEVICE, 4, words)
+        == 4
+        && words[3] == last;
+}
+
+// A master that reads 10 registers every BURST_POLL_MS until stopped, as a SCADA poll does.
+SLoadResult pollRegularly(quint16 port, const std::atomic<bool>& stop)
+{
+    SLoadResult result;
+    modbus_t* context = modbus_new_tcp("127.0.0.1", port);
+    modbus_set_response_timeout(context, 5, 0);
+    QElapsedTimer clock;
+    clock.start();
+    if (modbus_connect(context) == 0) {
+        for (int read = 0; !stop; ++read) {
+            const qint64 due = qint64(read) * BURST_POLL_MS * 1000000;
+            if (clock.nsecsElapsed() < due)
+                QThread::usleep((due - clock.nsecsElapsed()) / 1000);
+            const qint64 start = clock.nsecsElapsed();
+            uint16_t words[10];
+            if (modbus_read_registers(context, (read * 10) % REGISTER_COUNT, 10, words) == 10)
+                result.latenciesNs.push_back(quint32(clock.nsecsElapsed() - start));
+            else
+                ++result.failures;
+        }
+    }
+    result.seconds = clock.nsecsElapsed() / 1e9;
+    modbus_close(context);
+    modbus_free(context);
+    return result;
+}
+
+// The network server pushes the burst at once while a master polls; the master's latencies
+// cover the burst until its last uplink is stored.
+void runBurst(CFakeNetworkServer& networkServer, quint16 port)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (networkServer.received("auth_req").isEmpty() && clock.elapsed() < START_TIMEOUT_MS)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (networkServer.received("auth_req").isEmpty()) {
+        std::printf("burst: tarvex did not log in to the network server\n");
+        return;
+    }
+    SLoadResult master;
+    std::atomic<bool> stop {false};
+    std::thread poll([&] { master = pollRegularly(port, stop); });
+    QThread::msleep(200);
+    clock.restart();
+    for (int uplink = 0; uplink < BURST_UPLINKS; ++uplink) {
+        networkServer.pushRx(
+            QJsonObject {{"devEui", devEui(uplink % DEVICE_COUNT)}, {"type", "UNCONF_UP"},
+                {"ts", QDateTime::currentMSecsSinceEpoch()}, {"data", burstPayload(uplink)}});
+    }
+    // The fake server's sends only flow while this thread runs its event loop.
+    modbus_t* watcher = modbus_new_tcp("127.0.0.1", port);
+    bool stored = modbus_connect(watcher) == 0 && lastUplinkStored(watcher);
+    while (!stored && clock.elapsed() < START_TIMEOUT_MS) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        stored = lastUplinkStored(watcher);
+    }
+    const double drainSeconds = clock.elapsed() / 1000.0;
+    stop = true;
+    poll.join();
+    modbus_close(watcher);
+    modbus_free(watcher);
+    std::printf("%d-uplink burst, 1 master reading 10 registers every %d ms\n", BURST_UPLINKS,
+        BURST_POLL_MS);
+    std::printf("  burst %s in %.2f s\n", stored ? "stored" : "NOT STORED", drainSeconds);
+    std::printf("  tarvex     p50 %7.1f us   p99 %7.1f us   max %7.1f us   (%llu reads, %llu "
+                "failed)\n",
+        master.percentileUs(0.50), master.percentileUs(0.99), master.percentileUs(1.0),
+        static_cast<unsigned long long>(master.latenciesNs.size()),
+        static_cast<unsigned long long>(master.failures));
+}
+
 void printResult(const char* server, SLoadResult& result)
 {
     std::printf("  %-10s %10.0f req/s   p50 %7.1f us   p99 %7.1f us   (%llu requests, %llu "
@@ -184,11 +315,16 @@ int main(int argc, char* argv[])
 
     QProcess service;
     CInProcessListener inProcess;
+    CFakeNetworkServer networkServer;
     if (!binary.isEmpty()) {
+        networkServer.listen();
+        writeTemplate(dir.filePath("deviceFolder"));
         QFile settings(dir.filePath("settings.conf"));
         settings.open(QIODevice::WriteOnly);
-        settings.write(QString("[db]\nfile=server.db\n[webui]\nip=127.0.0.1\nport=%1\n")
+        settings.write(QString("[db]\nfile=server.db\n[webui]\nip=127.0.0.1\nport=%1\n"
+                               "[server]\naddress=%2\nlogin=bench\npassword=bench\n")
                            .arg(freePort())
+                           .arg(networkServer.url().toString())
                            .toUtf8());
         settings.close();
         service.setWorkingDirectory(dir.path());
@@ -221,6 +357,12 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // The burst runs first, while this thread still answers the network server's client; the
+    // server is closed before the other cases block this thread.
+    if (!binary.isEmpty()) {
+        runBurst(networkServer, tarvexPort);
+        networkServer.close();
+    }
     std::printf("%.1f s per server and case in %d alternating rounds, libmodbus client, "
                 "function 3\n",
         seconds, rounds);
