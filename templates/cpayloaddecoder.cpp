@@ -144,16 +144,30 @@ qint64 signExtend(quint64 value, int byteCount)
     return static_cast<qint64>((value ^ signBit) - signBit);
 }
 
-// Register text of a numeric field after scaling by the register's parameters.
-QString numberText(double x, int byteCount, bool isSigned)
+// Digits of a numeric field's register text: four for 1- and 2-byte values, two per byte
+// otherwise.
+int numberDigits(int byteCount)
 {
-    if (byteCount <= 2)
-        return lowHex(roundHalfUp(x), DIGITS_PER_REGISTER);
-    if (byteCount == 4)
-        return lowHex(roundHalfUp(x), DIGITS_32BIT);
-    if (isSigned)
-        return lowHex(roundHalfUp(x), DIGITS_64BIT);
-    return hexText(truncateUnsigned(x), DIGITS_64BIT);
+    return byteCount <= 2 ? DIGITS_PER_REGISTER : byteCount * 2;
+}
+
+// Register text of a numeric field after scaling by the register's parameters.
+QString scaledText(double x, int byteCount, bool isSigned)
+{
+    if (byteCount == 8 && !isSigned)
+        return hexText(truncateUnsigned(x), DIGITS_64BIT);
+    return lowHex(roundHalfUp(x), numberDigits(byteCount));
+}
+
+// Register text of a numeric field read as raw. An unscaled value is written as read: a double
+// holds only 53 bits, too few for a 64-bit value.
+QString numberText(quint64 raw, int byteCount, bool isSigned, const DB::SDbDevRegParam& param)
+{
+    const qint64 value = isSigned ? signExtend(raw, byteCount) : static_cast<qint64>(raw);
+    if (param.startValue == 0.0 && param.gratingPeriod == 1.0)
+        return lowHex(value, numberDigits(byteCount));
+    const double rawValue = isSigned ? static_cast<double>(value) : static_cast<double>(raw);
+    return scaledText(param.startValue + rawValue * param.gratingPeriod, byteCount, isSigned);
 }
 
 bool isDecodableSize(int byteCount)
@@ -200,12 +214,9 @@ void appendField(const REGS::SDevicePacketField& field, const API::SApiDeviceDat
             bytes.truncate(zero);
         text = QString::fromUtf8(bytes);
     } else {
-        const quint64 raw = readUnsigned(bytes, field.bigEndian);
-        const double rawValue = isInteger ? static_cast<double>(signExtend(raw, byteCount))
-                                          : static_cast<double>(raw);
         const DB::SDbDevRegParam param
             = lookupParam(data.devEui, static_cast<uint>(device.startAddr + field.regMapBias));
-        text = numberText(param.startValue + rawValue * param.gratingPeriod, byteCount, isInteger);
+        text = numberText(readUnsigned(bytes, field.bigEndian), byteCount, isInteger, param);
     }
     // One register for 1- and 2-byte values, one per two bytes otherwise.
     writeRegisters(set, text, field.regMapBias, byteCount <= 2 ? 1 : byteCount / 2);
