@@ -1,6 +1,7 @@
 #include "cpayloaddecoder.h"
 
 #include "clogfile.h"
+#include "logquote.h"
 #include "regsconstants.h"
 #include "templatetexts.h"
 
@@ -118,7 +119,7 @@ void appendServerData(
     } else if (code == REGS::REGS_JSON_KEY_CODE_FCNT) {
         writeWord32(set, lowHex(data.fcnt, DIGITS_32BIT), r, entry.regBitSize > ONE_REGISTER_BITS);
     } else {
-        addLog(TemplateTexts::UNKNOWN_DATA_CODE.arg(code));
+        addLog(TemplateTexts::UNKNOWN_DATA_CODE.arg(logQuote(code)));
     }
 }
 
@@ -194,13 +195,13 @@ void appendField(const REGS::SDevicePacketField& field, const API::SApiDeviceDat
     const bool isUnsigned = field.dataType == REGS::REGS_JSON_KEY_TYPE_UINT;
     const bool isText = field.dataType == REGS::REGS_JSON_KEY_TYPE_TEXT;
     if (!isInteger && !isUnsigned && !isText) {
-        addLog(
-            TemplateTexts::UNSUPPORTED_DATA_TYPE.arg(field.dataType, QString::number(byteCount)));
+        addLog(TemplateTexts::UNSUPPORTED_DATA_TYPE.arg(
+            logQuote(field.dataType), QString::number(byteCount)));
         return;
     }
     // A template whose fields exceed its packet size must not make us read past the payload.
     if (field.packetBias < 0 || field.packetBias + byteCount > data.data.size()) {
-        addLog(TemplateTexts::FIELD_OUTSIDE_PACKET.arg(field.dataName,
+        addLog(TemplateTexts::FIELD_OUTSIDE_PACKET.arg(logQuote(field.dataName),
             QString::number(field.packetBias), QString::number(byteCount),
             QString::number(data.data.size())));
         return;
@@ -245,9 +246,8 @@ bool CPayloadDecoder::decode(const API::SApiDeviceData& data,
         return false;
     }
     if (packet->packetSize != data.data.size()) {
-        addLog(
-            TemplateTexts::INVALID_PACKET_SIZE.arg(typeText, QString::fromLatin1(data.data.toHex()),
-                QString::number(packet->packetSize), QString::number(data.data.size())));
+        addLog(TemplateTexts::INVALID_PACKET_SIZE.arg(typeText, logQuoteHex(data.data),
+            QString::number(packet->packetSize), QString::number(data.data.size())));
         return false;
     }
 

@@ -94,6 +94,7 @@ private slots:
     void sixtyFourBitValue();
     void skippedFieldLeavesTheOthers_data();
     void skippedFieldLeavesTheOthers();
+    void payloadOfTheWrongSizeStoresNothing_data();
     void payloadOfTheWrongSizeStoresNothing();
 
 private:
@@ -266,20 +267,37 @@ void TestPayloadDecoder::skippedFieldLeavesTheOthers()
     QCOMPARE(logTexts(log), QStringList {logEntry});
 }
 
+void TestPayloadDecoder::payloadOfTheWrongSizeStoresNothing_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("logEntry");
+
+    QTest::newRow("one byte too long")
+        << QByteArray::fromHex("010506")
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet [01][010506]. "
+           "Expect [2], real [3]";
+    // A peer must not flood the log through one payload: its first 256 bytes are quoted.
+    QTest::newRow("100000 bytes")
+        << QByteArray(1, '\x01') + QByteArray(99999, '\xab')
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet [01][01"
+            + QStringLiteral("ab").repeated(255)
+            + "... (100000 bytes in all)]. Expect [2], real [100000]";
+}
+
 // Not even the server values of a refused uplink are handed on.
 void TestPayloadDecoder::payloadOfTheWrongSizeStoresNothing()
 {
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, logEntry);
     deviceTemplate = packetTemplate(2, {field(1, 8, UINTEGER)});
     deviceTemplate.serverData.insert(
         REGS::REGS_JSON_KEY_CODE_RSSI, serverEntry(REGS::REGS_JSON_KEY_CODE_RSSI, 16));
     QSignalSpy log(CLogFile::getInstance(), &CLogFile::addLogSignal);
 
-    QVERIFY(!decode(QByteArray::fromHex("010506")));
+    QVERIFY(!decode(payload));
 
     QCOMPARE(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::value), QStringList());
-    QCOMPARE(logTexts(log),
-        QStringList {"WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet "
-                     "[01][010506]. Expect [2], real [3]"});
+    QCOMPARE(logTexts(log), QStringList {logEntry});
 }
 
 QTEST_GUILESS_MAIN(TestPayloadDecoder)
