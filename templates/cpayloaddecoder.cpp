@@ -13,6 +13,7 @@ const int BITS_PER_BYTE = 8;
 const int DIGITS_PER_REGISTER = 4; // one 16-bit register holds four hexadecimal digits
 const int DIGITS_32BIT = 8;
 const int DIGITS_64BIT = 16;
+const int DIGITS_PER_BYTE = 2;
 const int TYPE_DIGITS = 2; // packet type in log messages
 const int EUI_LAST_GROUP = 12; // character index of an EUI's last four-digit group
 const quint64 MS_PER_SECOND = 1000;
@@ -149,7 +150,7 @@ qint64 signExtend(quint64 value, int byteCount)
 // otherwise.
 int numberDigits(int byteCount)
 {
-    return byteCount <= 2 ? DIGITS_PER_REGISTER : byteCount * 2;
+    return byteCount <= 2 ? DIGITS_PER_REGISTER : byteCount * DIGITS_PER_BYTE;
 }
 
 // Register text of a numeric field after scaling by the register's parameters.
