@@ -21,6 +21,8 @@ inline const QString ADD_LOG_SIGNATURE
     = QStringLiteral("void addLog(QString, CLogFile::ELogMessageType, bool)");
 inline const QString ADD_LOG_FILE_ONLY_SIGNATURE
     = QStringLiteral("void addLogIntoFileOnly(QString)");
+// Outside data cut short in a log line: %1 its first bytes, %2 its whole length in bytes.
+inline const QString LOG_QUOTE_CUT = QStringLiteral("%1... (%2 bytes in all)");
 
 inline const QString SETTINGS_INVALID_FILE_NAME
     = QStringLiteral("ERROR: [CSettings::getInstance] Invalid fileName");

@@ -1,6 +1,8 @@
 #include "clogfile.h"
 
 #include "basetexts.h"
+#include "csettings.h"
+#include "settingskeys.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -9,6 +11,26 @@
 namespace {
 CLogFile* instance = nullptr;
 QMutex creationMutex;
+
+const qint64 DEFAULT_MAX_SIZE = 10 * 1024 * 1024;
+// The one previous file kept beside the log: <file>.1
+const QString PREVIOUS_FILE_SUFFIX = QStringLiteral(".1");
+
+// The size at which the log moves on to a new file; a value that is not a positive number of
+// bytes gives the default.
+qint64 readMaxSize()
+{
+    bool ok = false;
+    const qint64 size
+        = CSettings::readValue(SETT::SETT_SECT_DEBUG + SETT::SETT_DEBUG_MAX_SIZE, DEFAULT_MAX_SIZE)
+              .toLongLong(&ok);
+    return ok && size > 0 ? size : DEFAULT_MAX_SIZE;
+}
+
+QString stamped(const QString& logStr)
+{
+    return "\n[" + QDateTime::currentDateTime().toString(BaseTexts::LOG_TIME_FORMAT) + "]" + logStr;
+}
 } // namespace
 
 CLogFile::CLogFile(const QString& fileName, const QString& sessionName) : sessionName(sessionName)
@@ -17,17 +39,15 @@ CLogFile::CLogFile(const QString& fileName, const QString& sessionName) : sessio
     if (fileName.isEmpty())
         return;
 
+    maxSize = readMaxSize();
     file.setFileName(fileName);
+    // A file left too large by an earlier run is moved aside before this run writes to it.
+    if (file.size() > maxSize)
+        moveToPrevious();
     const QIODevice::OpenMode mode = file.exists()
         ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
         : QIODevice::ReadWrite | QIODevice::Text;
-    if (!file.open(mode)) {
-        qDebug().noquote() << BaseTexts::LOG_OPEN_FAILED;
-        return;
-    }
-    writeEntry(BaseTexts::LOG_SESSION_STARS);
-    writeEntry(sessionName.isEmpty() ? BaseTexts::LOG_SESSION_BANNER
-                                     : BaseTexts::LOG_NAMED_SESSION_BANNER.arg(sessionName));
+    openWithBanner(mode);
 }
 
 CLogFile::~CLogFile()
@@ -49,15 +69,45 @@ CLogFile* CLogFile::getInstance()
     return instance;
 }
 
-// Formats one entry, writes and flushes it, and returns the entry as written.
+void CLogFile::openWithBanner(QIODevice::OpenMode mode)
+{
+    if (!file.open(mode)) {
+        qDebug().noquote() << BaseTexts::LOG_OPEN_FAILED;
+        return;
+    }
+    append(stamped(BaseTexts::LOG_SESSION_STARS));
+    append(stamped(sessionName.isEmpty() ? BaseTexts::LOG_SESSION_BANNER
+                                         : BaseTexts::LOG_NAMED_SESSION_BANNER.arg(sessionName)));
+}
+
+void CLogFile::append(const QString& entry)
+{
+    file.write(entry.toUtf8());
+    file.flush();
+}
+
+// Replaces the previous file by the current one.
+void CLogFile::moveToPrevious()
+{
+    const QString previous = file.fileName() + PREVIOUS_FILE_SUFFIX;
+    QFile::remove(previous);
+    QFile::rename(file.fileName(), previous);
+}
+
+// Formats one entry, writes and flushes it, and returns the entry as written. The entry that
+// takes the file past its maximum size is the last one in it; the next goes to a new file.
 QString CLogFile::writeEntry(const QString& logStr)
 {
     QMutexLocker locker(&mutex);
-    const QString entry
-        = "\n[" + QDateTime::currentDateTime().toString(BaseTexts::LOG_TIME_FORMAT) + "]" + logStr;
+    const QString entry = stamped(logStr);
     if (file.isOpen()) {
-        file.write(entry.toUtf8());
-        file.flush();
+        append(entry);
+        if (file.size() > maxSize) {
+            // Should the move fail, the new file truncates the current one: bounded either way.
+            file.close();
+            moveToPrevious();
+            openWithBanner(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text);
+        }
     }
     return entry;
 }

@@ -10,6 +10,7 @@ const QString SETT_SECT_WEB = QStringLiteral("webui/");
 
 const QString SETT_DEBUG_LOG = QStringLiteral("log");
 const QString SETT_DEBUG_FILE = QStringLiteral("file");
+const QString SETT_DEBUG_MAX_SIZE = QStringLiteral("maxSize");
 const QString SETT_DB_FILE = QStringLiteral("file");
 const QString SETT_SERVER_ADDRESS = QStringLiteral("address");
 const QString SETT_SERVER_LOGIN = QStringLiteral("login");

@@ -13,6 +13,7 @@ extern const QString SETT_SECT_WEB;
 
 extern const QString SETT_DEBUG_LOG;
 extern const QString SETT_DEBUG_FILE;
+extern const QString SETT_DEBUG_MAX_SIZE;
 extern const QString SETT_DB_FILE;
 extern const QString SETT_SERVER_ADDRESS;
 extern const QString SETT_SERVER_LOGIN;

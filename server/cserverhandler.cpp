@@ -4,6 +4,7 @@
 #include "apimessages.h"
 #include "clogfile.h"
 #include "csettings.h"
+#include "logquote.h"
 #include "serverlogging.h"
 #include "servertexts.h"
 #include "settingskeys.h"
@@ -97,7 +98,7 @@ bool CServerHandler::openConnection(const SConnectionParams& params)
 
     const QUrl url(params.address, QUrl::TolerantMode);
     if (!url.isValid()) {
-        addLog(ServerTexts::INVALID_URL.arg(params.address));
+        addLog(ServerTexts::INVALID_URL.arg(logQuote(params.address)));
         return false;
     }
     setLastConnectionParams(params);
@@ -267,8 +268,8 @@ void CServerHandler::handleAuthPhaseMessage(const QJsonObject& message)
     } else if (!message.contains(API::API_JSON_KEY_STATUS)) {
         failure = ServerTexts::AUTH_PHASE_NO_STATUS;
     } else if (!message.value(API::API_JSON_KEY_STATUS).toBool(false)) {
-        failure
-            = ServerTexts::AUTH_REFUSED.arg(message.value(API::API_JSON_KEY_ERRSTRING).toString());
+        failure = ServerTexts::AUTH_REFUSED.arg(
+            logQuote(message.value(API::API_JSON_KEY_ERRSTRING).toString()));
     }
     if (!failure.isEmpty()) {
         qDebug().noquote() << failure;

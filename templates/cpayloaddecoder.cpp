@@ -1,6 +1,7 @@
 #include "cpayloaddecoder.h"
 
 #include "clogfile.h"
+#include "logquote.h"
 #include "regsconstants.h"
 #include "templatetexts.h"
 
@@ -12,6 +13,7 @@ const int BITS_PER_BYTE = 8;
 const int DIGITS_PER_REGISTER = 4; // one 16-bit register holds four hexadecimal digits
 const int DIGITS_32BIT = 8;
 const int DIGITS_64BIT = 16;
+const int DIGITS_PER_BYTE = 2;
 const int TYPE_DIGITS = 2; // packet type in log messages
 const int EUI_LAST_GROUP = 12; // character index of an EUI's last four-digit group
 const quint64 MS_PER_SECOND = 1000;
@@ -118,7 +120,7 @@ void appendServerData(
     } else if (code == REGS::REGS_JSON_KEY_CODE_FCNT) {
         writeWord32(set, lowHex(data.fcnt, DIGITS_32BIT), r, entry.regBitSize > ONE_REGISTER_BITS);
     } else {
-        addLog(TemplateTexts::UNKNOWN_DATA_CODE.arg(code));
+        addLog(TemplateTexts::UNKNOWN_DATA_CODE.arg(logQuote(code)));
     }
 }
 
@@ -144,16 +146,30 @@ qint64 signExtend(quint64 value, int byteCount)
     return static_cast<qint64>((value ^ signBit) - signBit);
 }
 
-// Register text of a numeric field after scaling by the register's parameters.
-QString numberText(double x, int byteCount, bool isSigned)
+// Digits of a numeric field's register text: four for 1- and 2-byte values, two per byte
+// otherwise.
+int numberDigits(int byteCount)
 {
-    if (byteCount <= 2)
-        return lowHex(roundHalfUp(x), DIGITS_PER_REGISTER);
-    if (byteCount == 4)
-        return lowHex(roundHalfUp(x), DIGITS_32BIT);
-    if (isSigned)
-        return lowHex(roundHalfUp(x), DIGITS_64BIT);
-    return hexText(truncateUnsigned(x), DIGITS_64BIT);
+    return byteCount <= 2 ? DIGITS_PER_REGISTER : byteCount * DIGITS_PER_BYTE;
+}
+
+// Register text of a numeric field after scaling by the register's parameters.
+QString scaledText(double x, int byteCount, bool isSigned)
+{
+    if (byteCount == 8 && !isSigned)
+        return hexText(truncateUnsigned(x), DIGITS_64BIT);
+    return lowHex(roundHalfUp(x), numberDigits(byteCount));
+}
+
+// Register text of a numeric field read as raw. An unscaled value is written as read: a double
+// holds only 53 bits, too few for a 64-bit value.
+QString numberText(quint64 raw, int byteCount, bool isSigned, const DB::SDbDevRegParam& param)
+{
+    const qint64 value = isSigned ? signExtend(raw, byteCount) : static_cast<qint64>(raw);
+    if (param.startValue == 0.0 && param.gratingPeriod == 1.0)
+        return lowHex(value, numberDigits(byteCount));
+    const double rawValue = isSigned ? static_cast<double>(value) : static_cast<double>(raw);
+    return scaledText(param.startValue + rawValue * param.gratingPeriod, byteCount, isSigned);
 }
 
 bool isDecodableSize(int byteCount)
@@ -180,13 +196,13 @@ void appendField(const REGS::SDevicePacketField& field, const API::SApiDeviceDat
     const bool isUnsigned = field.dataType == REGS::REGS_JSON_KEY_TYPE_UINT;
     const bool isText = field.dataType == REGS::REGS_JSON_KEY_TYPE_TEXT;
     if (!isInteger && !isUnsigned && !isText) {
-        addLog(
-            TemplateTexts::UNSUPPORTED_DATA_TYPE.arg(field.dataType, QString::number(byteCount)));
+        addLog(TemplateTexts::UNSUPPORTED_DATA_TYPE.arg(
+            logQuote(field.dataType), QString::number(byteCount)));
         return;
     }
     // A template whose fields exceed its packet size must not make us read past the payload.
     if (field.packetBias < 0 || field.packetBias + byteCount > data.data.size()) {
-        addLog(TemplateTexts::FIELD_OUTSIDE_PACKET.arg(field.dataName,
+        addLog(TemplateTexts::FIELD_OUTSIDE_PACKET.arg(logQuote(field.dataName),
             QString::number(field.packetBias), QString::number(byteCount),
             QString::number(data.data.size())));
         return;
@@ -200,12 +216,9 @@ void appendField(const REGS::SDevicePacketField& field, const API::SApiDeviceDat
             bytes.truncate(zero);
         text = QString::fromUtf8(bytes);
     } else {
-        const quint64 raw = readUnsigned(bytes, field.bigEndian);
-        const double rawValue = isInteger ? static_cast<double>(signExtend(raw, byteCount))
-                                          : static_cast<double>(raw);
         const DB::SDbDevRegParam param
             = lookupParam(data.devEui, static_cast<uint>(device.startAddr + field.regMapBias));
-        text = numberText(param.startValue + rawValue * param.gratingPeriod, byteCount, isInteger);
+        text = numberText(readUnsigned(bytes, field.bigEndian), byteCount, isInteger, param);
     }
     // One register for 1- and 2-byte values, one per two bytes otherwise.
     writeRegisters(set, text, field.regMapBias, byteCount <= 2 ? 1 : byteCount / 2);
@@ -234,9 +247,8 @@ bool CPayloadDecoder::decode(const API::SApiDeviceData& data,
         return false;
     }
     if (packet->packetSize != data.data.size()) {
-        addLog(
-            TemplateTexts::INVALID_PACKET_SIZE.arg(typeText, QString::fromLatin1(data.data.toHex()),
-                QString::number(packet->packetSize), QString::number(data.data.size())));
+        addLog(TemplateTexts::INVALID_PACKET_SIZE.arg(typeText, logQuoteHex(data.data),
+            QString::number(packet->packetSize), QString::number(data.data.size())));
         return false;
     }
 

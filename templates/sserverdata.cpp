@@ -1,6 +1,7 @@
 #include "sserverdata.h"
 
 #include "clogfile.h"
+#include "logquote.h"
 #include "regsconstants.h"
 #include "templatejson.h"
 #include "templatetexts.h"
@@ -18,7 +19,7 @@ SServerData::SServerData(const QJsonObject& object)
     // Keywords are case-sensitive: a misspelt one would silently never be filled, so it is logged.
     const auto known = RegsServerDataTemplates.constFind(dataCode);
     if (known == RegsServerDataTemplates.constEnd()) {
-        addLog(TemplateTexts::UNKNOWN_SERVER_KEYWORD.arg(dataCode));
+        addLog(TemplateTexts::UNKNOWN_SERVER_KEYWORD.arg(logQuote(dataCode)));
         return;
     }
     bitSize = known->bitSize;

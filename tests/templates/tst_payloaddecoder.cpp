@@ -90,8 +90,11 @@ private slots:
     void initTestCase();
     void packetField_data();
     void packetField();
+    void sixtyFourBitValue_data();
+    void sixtyFourBitValue();
     void skippedFieldLeavesTheOthers_data();
     void skippedFieldLeavesTheOthers();
+    void payloadOfTheWrongSizeStoresNothing_data();
     void payloadOfTheWrongSizeStoresNothing();
 
 private:
@@ -151,6 +154,12 @@ void TestPayloadDecoder::packetField_data()
         << QByteArray::fromHex("01fffffffffffffffe") << 64 << integer << true << 0.0 << 1.0
         << QStringList {"ffff", "ffff", "ffff", "fffe"}
         << QStringList {"fffffffffffffffe", "", "", ""} << four;
+    QTest::newRow("4-byte integer -2147483648")
+        << QByteArray::fromHex("0180000000") << 32 << integer << true << 0.0 << 1.0
+        << QStringList {"8000", "0000"} << QStringList {"80000000", ""} << QList<int> {2, 3};
+    QTest::newRow("2-byte uinteger 65535")
+        << QByteArray::fromHex("01ffff") << 16 << UINTEGER << false << 0.0 << 1.0
+        << QStringList {"ffff"} << QStringList {"ffff"} << one;
     QTest::newRow("text stops at the zero byte")
         << QByteArray::fromHex("0141420043") << 32 << REGS::REGS_JSON_KEY_TYPE_TEXT << false << 0.0
         << 1.0 << QStringList {"AB"} << QStringList {"AB"} << one;
@@ -173,6 +182,56 @@ void TestPayloadDecoder::packetField()
     QTEST(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::value), "values");
     QTEST(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::fullValue), "fullValues");
     QTEST(rewrites<QList<int>>(set, &DB::SDbDeviceRegDataRewrite::regOffset), "regOffsets");
+}
+
+// A double holds only 53 bits: unscaled 64-bit values must not pass through one.
+void TestPayloadDecoder::sixtyFourBitValue_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("dataType");
+    QTest::addColumn<double>("startValue");
+    QTest::addColumn<double>("gratingPeriod");
+    QTest::addColumn<QString>("expected");
+
+    const QString integer = REGS::REGS_JSON_KEY_TYPE_INT;
+    const QStringList probes = {"0123456789abcdef", "7fffffffffffffff", "8000000000000001"};
+    for (const QString& probe : probes) {
+        QTest::addRow("integer %s unscaled", qPrintable(probe))
+            << probe << integer << 0.0 << 1.0 << probe;
+        QTest::addRow("uinteger %s unscaled", qPrintable(probe))
+            << probe << UINTEGER << 0.0 << 1.0 << probe;
+    }
+    QTest::newRow("integer 7fffffffffffffff doubled saturates")
+        << "7fffffffffffffff" << integer << 0.0 << 2.0 << "7fffffffffffffff";
+    QTest::newRow("integer 8000000000000001 doubled saturates")
+        << "8000000000000001" << integer << 0.0 << 2.0 << "8000000000000000";
+    QTest::newRow("uinteger 8000000000000001 doubled saturates")
+        << "8000000000000001" << UINTEGER << 0.0 << 2.0 << "ffffffffffffffff";
+    QTest::newRow("uinteger 0123456789abcdef negated saturates at zero")
+        << "0123456789abcdef" << UINTEGER << 0.0 << -1.0 << "0000000000000000";
+    QTest::newRow("integer 0123456789abcdef halved and rounded")
+        << "0123456789abcdef" << integer << 0.0 << 0.5 << "0091a2b3c4d5e6f8";
+    QTest::newRow("integer -3 plus 0.5 rounds half up")
+        << "fffffffffffffffd" << integer << 0.5 << 1.0 << "fffffffffffffffe";
+}
+
+void TestPayloadDecoder::sixtyFourBitValue()
+{
+    QFETCH(QString, raw);
+    QFETCH(QString, dataType);
+    QFETCH(double, startValue);
+    QFETCH(double, gratingPeriod);
+    QFETCH(QString, expected);
+    deviceTemplate = packetTemplate(9, {field(1, 64, dataType, true)});
+
+    QVERIFY(decode(QByteArray::fromHex("01" + raw.toLatin1()), scaling(startValue, gratingPeriod)));
+
+    const QStringList words
+        = {expected.mid(0, 4), expected.mid(4, 4), expected.mid(8, 4), expected.mid(12, 4)};
+    QCOMPARE(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::value), words);
+    QCOMPARE(set.rewrites.first().fullValue, expected);
+    QCOMPARE(rewrites<QList<int>>(set, &DB::SDbDeviceRegDataRewrite::regOffset),
+        (QList<int> {2, 3, 4, 5}));
 }
 
 void TestPayloadDecoder::skippedFieldLeavesTheOthers_data()
@@ -208,20 +267,37 @@ void TestPayloadDecoder::skippedFieldLeavesTheOthers()
     QCOMPARE(logTexts(log), QStringList {logEntry});
 }
 
+void TestPayloadDecoder::payloadOfTheWrongSizeStoresNothing_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("logEntry");
+
+    QTest::newRow("one byte too long")
+        << QByteArray::fromHex("010506")
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet [01][010506]. "
+           "Expect [2], real [3]";
+    // A peer must not flood the log through one payload: its first 256 bytes are quoted.
+    QTest::newRow("100000 bytes")
+        << QByteArray(1, '\x01') + QByteArray(99999, '\xab')
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet [01][01"
+            + QStringLiteral("ab").repeated(255)
+            + "... (100000 bytes in all)]. Expect [2], real [100000]";
+}
+
 // Not even the server values of a refused uplink are handed on.
 void TestPayloadDecoder::payloadOfTheWrongSizeStoresNothing()
 {
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, logEntry);
     deviceTemplate = packetTemplate(2, {field(1, 8, UINTEGER)});
     deviceTemplate.serverData.insert(
         REGS::REGS_JSON_KEY_CODE_RSSI, serverEntry(REGS::REGS_JSON_KEY_CODE_RSSI, 16));
     QSignalSpy log(CLogFile::getInstance(), &CLogFile::addLogSignal);
 
-    QVERIFY(!decode(QByteArray::fromHex("010506")));
+    QVERIFY(!decode(payload));
 
     QCOMPARE(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::value), QStringList());
-    QCOMPARE(logTexts(log),
-        QStringList {"WARNING: [CAllDeviceHandler::processDataSlot] Invalid size of packet "
-                     "[01][010506]. Expect [2], real [3]"});
+    QCOMPARE(logTexts(log), QStringList {logEntry});
 }
 
 QTEST_GUILESS_MAIN(TestPayloadDecoder)
