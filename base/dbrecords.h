@@ -75,6 +75,15 @@ struct SDbDevRegDataInfo
     QString name;
     QString unit;
     int source = 0;
+
+    bool operator==(const SDbDevRegDataInfo& other) const
+    {
+        return regAddr == other.regAddr && startValue == other.startValue
+            && gratingPeriod == other.gratingPeriod && bitSize == other.bitSize
+            && dataType == other.dataType && value == other.value && time == other.time
+            && name == other.name && unit == other.unit && source == other.source;
+    }
+    bool operator!=(const SDbDevRegDataInfo& other) const { return !(*this == other); }
 };
 
 } // namespace DB

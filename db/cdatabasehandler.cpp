@@ -391,6 +391,16 @@ bool CDataBaseHandler::deleteDevice(uint id)
 
 bool CDataBaseHandler::getDeviceId(const QString& devEui, uint& id)
 {
+    {
+        // The web page looks its device up on every poll; a device the image knows is found
+        // without waiting for a write to end.
+        QMutexLocker image(&imageMutex);
+        int found = 0;
+        if (registers.isLoaded() && registers.firstDeviceId(devEui, found)) {
+            id = static_cast<uint>(found);
+            return true;
+        }
+    }
     QMutexLocker locker(&mutex);
     QSqlDatabase db = connections.connection();
     int found = 0;
@@ -487,16 +497,27 @@ QList<DB::SDbDevRegDataInfo> CDataBaseHandler::getRegistersData(uint id)
             return *cached;
     }
     QMutexLocker locker(&mutex);
+    QList<DB::SDbDevRegDataInfo> registerRows;
+    if (readRegistersData(id, registerRows)) {
+        // No write can have come in between: they all hold the database mutex.
+        QMutexLocker cacheLocker(&cacheMutex);
+        registersDataCache.insert(id, registerRows);
+    }
+    return registerRows;
+}
+
+// The rows that getRegistersData answers, read from the file; called with the mutex held.
+bool CDataBaseHandler::readRegistersData(uint id, QList<DB::SDbDevRegDataInfo>& registerRows)
+{
     QSqlDatabase db = connections.connection();
     // The web page polls this; parsing the statement every time cost more than running it.
     QSqlQuery& query = connections.prepared(db, registersDataStatement());
     // The rows are read once, in order: no copy of them need be kept for going back.
     query.setForwardOnly(true);
     query.bindValue(QLatin1Char(':') + dataColumn(DATA_DEVICE), id);
-    QList<DB::SDbDevRegDataInfo> registerRows;
     if (!query.exec()) {
         addLog(DbTexts::REGISTERS_SQL_1);
-        return registerRows;
+        return false;
     }
     while (query.next()) {
         DB::SDbDevRegDataInfo info;
@@ -514,10 +535,25 @@ QList<DB::SDbDevRegDataInfo> CDataBaseHandler::getRegistersData(uint id)
     }
     // Leaves no read open on the connection, which would hold back the WAL checkpoints.
     query.finish();
-    // No write can have come in between: they all hold the database mutex.
+    return true;
+}
+
+// A device whose rows a page is watching gets them read anew here, in the database thread right
+// after its write, so that the page's polls never wait for the file.
+void CDataBaseHandler::refreshRegistersData(int id)
+{
+    {
+        QMutexLocker cacheLocker(&cacheMutex);
+        if (!registersDataCache.contains(static_cast<uint>(id)))
+            return;
+    }
+    QList<DB::SDbDevRegDataInfo> registerRows;
+    const bool read = readRegistersData(static_cast<uint>(id), registerRows);
     QMutexLocker cacheLocker(&cacheMutex);
-    registersDataCache.insert(id, registerRows);
-    return registerRows;
+    if (read)
+        registersDataCache.insert(static_cast<uint>(id), registerRows);
+    else
+        registersDataCache.remove(static_cast<uint>(id));
 }
 
 // Writers call this as they end, still holding the database mutex: until then the rows last
@@ -527,6 +563,12 @@ void CDataBaseHandler::forgetRegistersData()
 {
     QMutexLocker cacheLocker(&cacheMutex);
     registersDataCache.clear();
+}
+
+void CDataBaseHandler::forgetRegistersData(int id)
+{
+    QMutexLocker cacheLocker(&cacheMutex);
+    registersDataCache.remove(static_cast<uint>(id));
 }
 
 void CDataBaseHandler::updateRegInfo(DB::SDbDevRegParamInfo info)
@@ -581,12 +623,13 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
         return;
     }
     QMutexLocker locker(&mutex);
-    const auto forgetRows = qScopeGuard([this] { forgetRegistersData(); });
+    int id = 0;
+    // Only this device's rows change: a failed write forgets them, a committed one reads them anew.
+    auto forgetRows = qScopeGuard([this, &id] { forgetRegistersData(id); });
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("saveRegisterData"), ESynchronous::NORMAL);
     if (!transaction.isStarted())
         return;
-    int id = 0;
     if (!dataSetDevice(db, regData.devEui, id)
         || !writeRewrites(connections.prepared(db, rewriteStatement()), regData, id)
         || !transaction.commit()) {
@@ -594,6 +637,9 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     }
     QMutexLocker image(&imageMutex);
     registers.storeValues(id, regData);
+    image.unlock();
+    forgetRows.dismiss();
+    refreshRegistersData(id);
 }
 
 void CDataBaseHandler::releaseThreadConnection()

@@ -61,7 +61,10 @@ private:
     bool failInit(const QString& message);
     QSet<quint16> registersUsing(int port);
     bool dataSetDevice(QSqlDatabase& db, const QString& devEui, int& id);
+    bool readRegistersData(uint id, QList<DB::SDbDevRegDataInfo>& registerRows);
+    void refreshRegistersData(int id);
     void forgetRegistersData();
+    void forgetRegistersData(int id);
 
     QMutex mutex;
     CDbConnections connections;
@@ -69,8 +72,9 @@ private:
     // Guards the register image besides the mutex: changes hold both, Modbus reads only this
     // one, so a read never waits behind a write's transaction, only behind its last step.
     QMutex imageMutex;
-    // What getRegistersData read per device since the last write (a page polls the values of a
-    // device far more often than uplinks change them). Writes empty it as they end. Its own mutex
+    // What getRegistersData read per device (a page polls the values of a device far more often
+    // than uplinks change them). An uplink's write reads its device's rows anew, other writes
+    // empty it as they end. Its own mutex
     // lets a read served from it go on while a write holds the database.
     QHash<uint, QList<DB::SDbDevRegDataInfo>> registersDataCache;
     QMutex cacheMutex;

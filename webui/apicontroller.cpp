@@ -84,3 +84,8 @@ void APIController::setResult(const QJsonObject& object)
 {
     result = QVariant::fromValue(QJsonDocument(object));
 }
+
+void APIController::setResult(const SJsonText& json)
+{
+    result = QVariant::fromValue(json);
+}

@@ -10,6 +10,13 @@
 class QJsonArray;
 class QJsonObject;
 
+// An answer already serialised as compact JSON, for an answer given again and again.
+struct SJsonText
+{
+    QByteArray bytes;
+};
+Q_DECLARE_METATYPE(SJsonText)
+
 // Base of the controllers of the web API. Each action of a scope is a slot without arguments
 // named after the action followed by "Action"; it reads its input through params, data and json,
 // answers through setResult and fails by throwing APIError.
@@ -39,6 +46,7 @@ protected:
     void setResult(const QByteArray& text);
     void setResult(const QJsonArray& array);
     void setResult(const QJsonObject& object);
+    void setResult(const SJsonText& json);
 
 private:
     Params callParams;

@@ -114,8 +114,17 @@ void AppController::removeDeviceAction()
 
 void AppController::getRegisterValuesAction()
 {
-    answerWithResult(
-        [this](QJsonObject& answer) { return registerValues(json().object(), answer); });
+    uint id = 0;
+    const QString missing = findDevice(json().object(), id);
+    if (!missing.isEmpty()) {
+        answerWithResult([&missing](QJsonObject&) { return missing; });
+        return;
+    }
+    const QList<DB::SDbDevRegDataInfo> rows = database->getRegistersData(id);
+    SRegisterValuesAnswer& last = registerValuesAnswers[id];
+    if (last.json.bytes.isEmpty() || last.rows != rows)
+        last = {rows, registerValuesAnswer(rows)};
+    setResult(last.json);
 }
 
 void AppController::getLastFreeRegisterAction()
@@ -200,18 +209,15 @@ QString AppController::removeDevice(const QJsonObject& body)
     return QString();
 }
 
-QString AppController::registerValues(const QJsonObject& body, QJsonObject& answer)
+SJsonText AppController::registerValuesAnswer(const QList<DB::SDbDevRegDataInfo>& rows)
 {
-    uint id = 0;
-    const QString missing = findDevice(body, id);
-    if (!missing.isEmpty())
-        return missing;
     QJsonArray registers;
     TimeTexts timeTexts;
-    for (const DB::SDbDevRegDataInfo& row : database->getRegistersData(id))
+    for (const DB::SDbDevRegDataInfo& row : rows)
         registers.append(registerObject(row, timeTexts.text(row.time)));
-    answer[HTTP::API_JSON_KEY_REGISTERS] = registers;
-    return QString();
+    const QJsonObject answer {
+        {HTTP::API_JSON_KEY_REGISTERS, registers}, {HTTP::API_JSON_KEY_RESULT, true}};
+    return {QJsonDocument(answer).toJson(QJsonDocument::Compact)};
 }
 
 QString AppController::findDevice(const QJsonObject& body, uint& id)

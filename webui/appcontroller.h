@@ -3,7 +3,9 @@
 #include "apicontroller.h"
 #include "dbrecords.h"
 
+#include <QHash>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -38,9 +40,18 @@ private:
     QString addDevice(const QJsonObject& body);
     QString openDevice(const DB::SDeviceRegMapDescription& device);
     QString removeDevice(const QJsonObject& body);
-    QString registerValues(const QJsonObject& body, QJsonObject& answer);
+    static SJsonText registerValuesAnswer(const QList<DB::SDbDevRegDataInfo>& rows);
     QString findDevice(const QJsonObject& body, uint& id);
 
     CAllDeviceHandler* registry;
     CDataBaseHandler* database;
+    // The last getRegisterValues answer per device id with the rows it was made of: a page polls
+    // far more often than uplinks change the rows, and serialising the answer costs more than
+    // all else the request does.
+    struct SRegisterValuesAnswer
+    {
+        QList<DB::SDbDevRegDataInfo> rows;
+        SJsonText json;
+    };
+    QHash<uint, SRegisterValuesAnswer> registerValuesAnswers;
 };

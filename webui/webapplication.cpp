@@ -305,6 +305,10 @@ void WebApplication::printResult(const QVariant& result)
             result.value<QJsonDocument>().toJson(QJsonDocument::Compact), Http::CONTENT_TYPE_JSON);
         return;
     }
+    if (result.userType() == qMetaTypeId<SJsonText>()) {
+        print(result.value<SJsonText>().bytes, Http::CONTENT_TYPE_JSON);
+        return;
+    }
     print(result.toString(), Http::CONTENT_TYPE_TXT);
 }
 
