@@ -137,8 +137,10 @@ void CHostilePeer::feed(QTcpSocket* client)
 QByteArray CHostilePeer::nextChunk(QTcpSocket* client)
 {
     qint64& sent = payloadSent[client];
-    if (flood == HEADER_LINES)
-        return QByteArray("X-Flood: aaaaaaaaaaaaaaaa\r\n").repeated(CHUNK_BYTES / 27);
+    if (flood == HEADER_LINES) {
+        const QByteArray line = "X-Flood: aaaaaaaaaaaaaaaa\r\n";
+        return line.repeated(CHUNK_BYTES / line.size());
+    }
     if (sent >= FLOOD_BYTES)
         return QByteArray();
     QByteArray chunk;
