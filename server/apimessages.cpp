@@ -9,6 +9,8 @@
 #include <QJsonValue>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -17,19 +19,56 @@ QString compactText(const QJsonObject& object)
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-// A JSON number, or a string of decimal digits, as an unsigned integer; anything else,
-// negative numbers and values above quint64 give 0.
-quint64 unsignedFromNumberOrString(const QJsonValue& value)
+// The number truncated toward zero into T, saturated at T's limits, so that no conversion runs
+// out of range (that would be undefined behaviour).
+template<typename T>
+T saturated(double number)
+{
+    constexpr T lowest = std::numeric_limits<T>::min();
+    constexpr T highest = std::numeric_limits<T>::max();
+    if (std::isnan(number))
+        return 0;
+    if (number <= static_cast<double>(lowest))
+        return lowest;
+    if (number >= static_cast<double>(highest))
+        return highest;
+    return static_cast<T>(number);
+}
+
+// A string of decimal digits as an unsigned integer, saturated at T's maximum; anything else
+// gives 0.
+template<typename T>
+T unsignedFromString(const QString& text)
+{
+    bool ok = false;
+    const quint64 number = text.toULongLong(&ok, 10);
+    if (ok)
+        return static_cast<T>(std::min<quint64>(number, std::numeric_limits<T>::max()));
+    const QString digits = text.trimmed();
+    const bool tooLong = !digits.isEmpty()
+        && std::all_of(digits.cbegin(), digits.cend(),
+            [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    return tooLong ? std::numeric_limits<T>::max() : 0;
+}
+
+// A JSON number, or a string of decimal digits, as an unsigned integer saturated at T's limits
+// (negative numbers give 0); anything else gives 0.
+template<typename T>
+T unsignedFromNumberOrString(const QJsonValue& value)
 {
     if (value.isString())
-        return value.toString().toULongLong(nullptr, 10);
+        return unsignedFromString<T>(value.toString());
+    return value.isDouble() ? saturated<T>(value.toDouble()) : 0;
+}
+
+// A JSON number with an integral value, saturated at T's limits; anything else gives 0.
+template<typename T>
+T integralNumber(const QJsonValue& value)
+{
     if (!value.isDouble())
         return 0;
     const double number = value.toDouble();
-    const double limit = static_cast<double>(std::numeric_limits<quint64>::max());
-    if (!(number >= 0.0 && number < limit))
-        return 0;
-    return static_cast<quint64>(number);
+    return std::trunc(number) == number ? saturated<T>(number) : 0;
 }
 
 bool isUplinkWithData(const QString& type)
@@ -102,18 +141,18 @@ SApiDeviceData readUplink(const QJsonObject& object)
     }
 
     record.devEui = object.value(API_JSON_KEY_DEVEUI).toString().toUpper();
-    record.ts = unsignedFromNumberOrString(object.value(API_JSON_KEY_TS));
+    record.ts = unsignedFromNumberOrString<quint64>(object.value(API_JSON_KEY_TS));
     // Several receiving gateways come joined by "+"; the first one is kept.
     record.gatewayId
         = object.value(API_JSON_KEY_MACBS).toString().section(QLatin1Char('+'), 0, 0).toUpper();
     record.ack = object.value(API_JSON_KEY_ACK).toBool(false);
-    record.fcnt = static_cast<quint32>(unsignedFromNumberOrString(object.value(API_JSON_KEY_FCNT)));
-    // QJsonValue::toInt() gives 0 for anything but a number with an integral value.
-    record.port = static_cast<quint16>(object.value(API_JSON_KEY_PORT).toInt());
+    record.fcnt = unsignedFromNumberOrString<quint32>(object.value(API_JSON_KEY_FCNT));
+    record.port = integralNumber<quint16>(object.value(API_JSON_KEY_PORT));
     record.data = QByteArray::fromHex(object.value(API_JSON_KEY_DATA).toString().toLatin1());
-    record.freq = static_cast<quint32>(unsignedFromNumberOrString(object.value(API_JSON_KEY_FREQ)));
-    record.dr = static_cast<quint16>(object.value(API_JSON_KEY_DR).toInt());
-    record.rssi = static_cast<qint16>(object.value(API_JSON_KEY_RSSI).toInt());
+    record.freq = unsignedFromNumberOrString<quint32>(object.value(API_JSON_KEY_FREQ));
+    record.dr = integralNumber<quint16>(object.value(API_JSON_KEY_DR));
+    record.rssi = integralNumber<qint16>(object.value(API_JSON_KEY_RSSI));
+    // Every JSON number fits the double as it is; the decoder saturates it where it rounds it.
     record.snr = object.value(API_JSON_KEY_SNR).toDouble(0.0);
     record.valid = true;
     return record;

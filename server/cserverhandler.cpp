@@ -13,8 +13,23 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QTcpSocket>
 #include <QThread>
 #include <QUrl>
+
+namespace {
+// Incoming messages and frames above this size are refused and the connection closed. The
+// largest real message, the device list, takes a few hundred bytes per device; this is far
+// above it, yet keeps a hostile server from filling the memory of a small controller.
+const quint64 MAX_INCOMING_MESSAGE_BYTES = 8 * 1024 * 1024;
+// Until the handshake completes the socket buffers at most this much, which is also the longest
+// header line accepted; each read of the server's answer therefore brings at most this much.
+const qint64 HANDSHAKE_READ_BYTES = 8 * 1024;
+// A real handshake answer comes in one or two reads; this bounds it to 128 KiB.
+const int MAX_HANDSHAKE_READS = 16;
+// Time a server has from the accepted connection to the end of its handshake answer.
+const int HANDSHAKE_TIMEOUT_MS = 5000;
+} // namespace
 
 CServerHandler* CServerHandler::getInstance()
 {
@@ -22,17 +37,14 @@ CServerHandler* CServerHandler::getInstance()
     return instance;
 }
 
-CServerHandler::CServerHandler() : socket(QString(), QWebSocketProtocol::Version13)
+CServerHandler::CServerHandler() : socket(createSocket())
 {
     waitingTimer.setSingleShot(true);
     responseTimer.setSingleShot(true);
+    handshakeTimer.setSingleShot(true);
+    handshakeTimer.setInterval(HANDSHAKE_TIMEOUT_MS);
 
-    connect(&socket, &QWebSocket::connected, this, &CServerHandler::socketConnectedSlot);
-    connect(&socket, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
-    connect(
-        &socket, &QWebSocket::textMessageReceived, this, &CServerHandler::textMessageReceivedSlot);
-    connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
-        [this]() { qCDebug(lcServer) << "Socket error:" << socket.errorString(); });
+    connect(&handshakeTimer, &QTimer::timeout, this, &CServerHandler::handshakeTimeoutSlot);
     connect(&responseTimer, &QTimer::timeout, this, &CServerHandler::timeoutSlot);
     connect(
         &waitingTimer, &QTimer::timeout, this, &CServerHandler::waitingServerResponseTimeoutSlot);
@@ -47,7 +59,68 @@ CServerHandler::CServerHandler() : socket(QString(), QWebSocketProtocol::Version
 CServerHandler::~CServerHandler()
 {
     // The socket reports its closing while it is destroyed, after the timers are gone.
-    disconnect(&socket, nullptr, this, nullptr);
+    disconnect(socket, nullptr, this, nullptr);
+}
+
+QWebSocket* CServerHandler::createSocket()
+{
+    auto* created = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
+    created->setMaxAllowedIncomingFrameSize(MAX_INCOMING_MESSAGE_BYTES);
+    created->setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
+    created->setReadBufferSize(HANDSHAKE_READ_BYTES);
+    connect(created, &QWebSocket::connected, this, &CServerHandler::socketConnectedSlot);
+    connect(created, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
+    connect(
+        created, &QWebSocket::textMessageReceived, this, &CServerHandler::textMessageReceivedSlot);
+    connect(created, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+        [this]() { qCDebug(lcServer) << "Socket error:" << socket->errorString(); });
+    return created;
+}
+
+// Every attempt gets a socket object of its own, so whatever an earlier attempt buffered goes
+// with its socket. The old socket has reported its closing already; later reports are ignored.
+void CServerHandler::openSocket(const QUrl& url)
+{
+    handshakeTimer.stop();
+    disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    socket->deleteLater();
+    socket = createSocket();
+    socket->open(url);
+    watchHandshake();
+}
+
+// QWebSocket keeps every header line of the server's answer and offers no limit, so the
+// answer is watched on the transport socket, which Qt keeps as the WebSocket's child: each read
+// brings at most HANDSHAKE_READ_BYTES, the reads are counted, and the time from the accepted
+// connection is bounded.
+void CServerHandler::watchHandshake()
+{
+    handshakeReads = 0;
+    QTcpSocket* transport = socket->findChild<QTcpSocket*>();
+    if (!transport)
+        return;
+    connect(transport, &QTcpSocket::connected, &handshakeTimer, QOverload<>::of(&QTimer::start));
+    connect(transport, &QTcpSocket::readyRead, this, &CServerHandler::handshakeReadSlot);
+}
+
+void CServerHandler::handshakeReadSlot()
+{
+    if (++handshakeReads <= MAX_HANDSHAKE_READS)
+        return;
+    addLog(ServerTexts::HANDSHAKE_TOO_LARGE.arg(socket->requestUrl().toString())
+               .arg(MAX_HANDSHAKE_READS)
+               .arg(HANDSHAKE_READ_BYTES),
+        CLogFile::LOG_TYPE_WARNING, true);
+    socket->abort();
+}
+
+void CServerHandler::handshakeTimeoutSlot()
+{
+    addLog(ServerTexts::HANDSHAKE_TIMEOUT.arg(socket->requestUrl().toString())
+               .arg(HANDSHAKE_TIMEOUT_MS),
+        CLogFile::LOG_TYPE_WARNING, true);
+    socket->abort();
 }
 
 void CServerHandler::setTimings(const STimings& newTimings)
@@ -93,7 +166,7 @@ bool CServerHandler::openConnection(const SConnectionParams& params)
     // A new attempt replaces whatever the old connection was waiting for.
     keepConnected = false;
     responseTimer.stop();
-    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     emit changeServerStatus(COMM::DISCONNECTED);
 
     const QUrl url(params.address, QUrl::TolerantMode);
@@ -103,7 +176,7 @@ bool CServerHandler::openConnection(const SConnectionParams& params)
     }
     setLastConnectionParams(params);
     keepConnected = true;
-    socket.open(url);
+    openSocket(url);
     // Gives up an attempt that neither connects nor fails (a host that never answers) and
     // retries it; a successful connection re-arms this timer for the first ping.
     responseTimer.start(timings.connectRetry);
@@ -116,7 +189,8 @@ void CServerHandler::disconnectSlot()
     pingTimer.stop();
     responseTimer.stop();
     phase = PHASE_IDLE;
-    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    handshakeTimer.stop();
+    socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
 }
 
 void CServerHandler::reconnect()
@@ -151,6 +225,11 @@ void CServerHandler::saveSettings()
 
 void CServerHandler::socketConnectedSlot()
 {
+    handshakeTimer.stop();
+    disconnect(socket->findChild<QTcpSocket*>(), &QTcpSocket::readyRead, this,
+        &CServerHandler::handshakeReadSlot);
+    // Room for the largest frame accepted, which is read whole.
+    socket->setReadBufferSize(MAX_INCOMING_MESSAGE_BYTES);
     phase = PHASE_PING;
     sendMessage(API::pingRequest());
     emit changeServerStatus(COMM::PING_WAITING);
@@ -159,6 +238,13 @@ void CServerHandler::socketConnectedSlot()
 
 void CServerHandler::socketDisconnectedSlot()
 {
+    handshakeTimer.stop();
+    if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
+        addLog(ServerTexts::MESSAGE_TOO_LARGE.arg(socket->requestUrl().toString())
+                   .arg(socket->closeReason())
+                   .arg(MAX_INCOMING_MESSAGE_BYTES),
+            CLogFile::LOG_TYPE_WARNING, true);
+    }
     phase = PHASE_DISCONNECTED;
     emit changeServerStatus(COMM::DISCONNECTED);
     // A lost or failed connection is retried unless the login was refused or the operator
@@ -181,11 +267,11 @@ void CServerHandler::pingSlot()
 void CServerHandler::timeoutSlot()
 {
     responseTimer.stop();
-    const bool stillConnecting = socket.state() == QAbstractSocket::ConnectingState
-        || socket.state() == QAbstractSocket::HostLookupState;
+    const bool stillConnecting = socket->state() == QAbstractSocket::ConnectingState
+        || socket->state() == QAbstractSocket::HostLookupState;
     if (stillConnecting) {
-        qCDebug(lcServer) << "No connection to" << socket.requestUrl() << "yet, giving up";
-        socket.abort();
+        qCDebug(lcServer) << "No connection to" << socket->requestUrl() << "yet, giving up";
+        socket->abort();
     }
 
     switch (phase) {
@@ -420,5 +506,5 @@ void CServerHandler::releaseTask()
 
 void CServerHandler::sendMessage(const QString& text)
 {
-    socket.sendTextMessage(text);
+    socket->sendTextMessage(text);
 }

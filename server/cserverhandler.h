@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QWaitCondition>
 #include <QWebSocket>
 #include <atomic>
@@ -82,6 +83,8 @@ private slots:
     void pingSlot();
     void newTaskSlot();
     void serverStatusChangedSlot(COMM::EServerStatus newStatus);
+    void handshakeReadSlot();
+    void handshakeTimeoutSlot();
 
 private:
     void handlePingPhaseMessage(const QJsonObject& message);
@@ -113,7 +116,13 @@ private:
     bool taskInFlight = false;
     quint64 completedTasks = 0;
     QTimer waitingTimer;
-    QWebSocket socket;
+    // The socket of the current connection attempt, a child of this object.
+    QWebSocket* socket;
+    QWebSocket* createSocket();
+    void openSocket(const QUrl& url);
+    void watchHandshake();
+    QTimer handshakeTimer;
+    int handshakeReads = 0;
     // Address and credentials of the last connection request; the web thread reads them too.
     struct SConnectionParams
     {

@@ -19,6 +19,15 @@ inline const QString LAST_PACKETS_NOT_CONNECTED
     = QStringLiteral("[CServerHandler::getDeviceLastPackets] Invalid connection to server! Return");
 inline const QString UNSCHEDULED_PACKET = QStringLiteral(
     "[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server");
+inline const QString HANDSHAKE_TOO_LARGE = QStringLiteral(
+    "WARNING: [CServerHandler::handshakeReadSlot] Handshake answer of [%1] too long (more than %2 "
+    "reads of up to %3 bytes), connection aborted");
+inline const QString HANDSHAKE_TIMEOUT = QStringLiteral(
+    "WARNING: [CServerHandler::handshakeTimeoutSlot] No complete handshake answer from [%1] "
+    "within %2 ms, connection aborted");
+inline const QString MESSAGE_TOO_LARGE = QStringLiteral(
+    "WARNING: [CServerHandler::socketDisconnectedSlot] Connection to [%1] closed: %2 (limit %3 "
+    "bytes)");
 
 // Debug console lines.
 inline const QString NOT_A_JSON_OBJECT

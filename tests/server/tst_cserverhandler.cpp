@@ -19,6 +19,7 @@ const int TASK_ANSWER_MS = 1500;
 const int TASK_QUEUE_WAIT_MS = 5000;
 // How long the web API waits for a device list.
 const int WEB_WAIT_MS = 2000;
+const int LARGE_LIST_DEVICES = 20000;
 
 QJsonObject device(const QString& devEui)
 {
@@ -87,6 +88,7 @@ private slots:
     void webThreadCallerGetsItsOwnAnswer_data();
     void webThreadCallerGetsItsOwnAnswer();
     void webThreadCallerWaitIsBounded();
+    void largeDevicesListArrives();
 
 private:
     void start() { client->connectSlot(server->url().toString(), "user", "secret"); }
@@ -204,6 +206,24 @@ void TestServerHandler::webThreadCallerWaitIsBounded()
     QVERIFY2(web.callMs < TASK_ANSWER_MS * 3 / 4, qPrintable(QString::number(web.callMs)));
     QTRY_COMPARE(server->received("get_devices_req").size(), 2);
     QVERIFY2(requestGap() >= TASK_ANSWER_MS * 9 / 10, qPrintable(QString::number(requestGap())));
+}
+
+// A device list far larger than a real one (about 1.4 MB of JSON) still arrives whole: the
+// limits on the server's messages leave room for it.
+void TestServerHandler::largeDevicesListArrives()
+{
+    QJsonArray devices;
+    for (int i = 0; i < LARGE_LIST_DEVICES; ++i)
+        devices.append(device(QString("%1").arg(i, 16, 16, QChar('0'))));
+    server->setDevicesList(devices);
+    QVERIFY(logIn());
+    QSignalSpy answers(client.get(), &CServerHandler::getDevicesListResp);
+
+    QVERIFY(client->getDevicesListReq({"A1"}));
+    QTRY_COMPARE(answers.count(), 1);
+    QCOMPARE(answers.first().at(0).toBool(), true);
+    QCOMPARE(
+        answers.first().at(1).value<QList<API::SServerDeviceInfo>>().size(), LARGE_LIST_DEVICES);
 }
 
 QTEST_GUILESS_MAIN(TestServerHandler)
