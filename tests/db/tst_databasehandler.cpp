@@ -9,6 +9,7 @@ class TestDataBaseHandler : public QObject
 private slots:
     void init();
     void failedRegistrationLeavesNothing();
+    void registerValuesFollowEachUplink();
 
 private:
     CDbTestFixture fixture;
@@ -35,6 +36,25 @@ void TestDataBaseHandler::failedRegistrationLeavesNothing()
 
     QCOMPARE(fixture.exec("DROP TRIGGER fail_register"), QString());
     QCOMPARE(fixture.registerDevice("f1", 1250, 4240, entries), QString("accepted"));
+}
+
+// A page reads its device's values again and again; each read after an uplink shows that
+// uplink's value, not the rows kept from the read before.
+void TestDataBaseHandler::registerValuesFollowEachUplink()
+{
+    QCOMPARE(fixture.registerDevice("a1", 1260, 0, {registerEntry(0, 16)}), QString("accepted"));
+    const uint id = fixture.deviceId("a1");
+    QCOMPARE(fixture.handler()->getRegistersData(id).value(0).value, QString("-"));
+
+    for (const QString value : {"0007", "0009"}) {
+        DB::SDbDeviceRegDataSet uplink;
+        uplink.devEui = "a1";
+        uplink.appendRewriteData(value, 0, value);
+        fixture.handler()->saveRegisterData(uplink);
+
+        QCOMPARE(fixture.handler()->getRegistersData(id).value(0).value,
+            QString::number(value.toInt(nullptr, 16)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDataBaseHandler)
