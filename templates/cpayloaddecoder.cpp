@@ -51,6 +51,13 @@ qint64 roundHalfUp(double x)
     return static_cast<qint64>(rounded);
 }
 
+// The same with a 32-bit result, as 1- and 2-byte fields and the SNR take it.
+qint64 roundHalfUp32(double x)
+{
+    return qBound<qint64>(
+        std::numeric_limits<qint32>::min(), roundHalfUp(x), std::numeric_limits<qint32>::max());
+}
+
 // Truncation toward zero to an unsigned 64-bit integer, saturating at both ends.
 quint64 truncateUnsigned(double x)
 {
@@ -115,7 +122,7 @@ void appendServerData(
     } else if (code == REGS::REGS_JSON_KEY_CODE_DEVEUI) {
         writeEui(set, data.devEui, r, entry.regBitSize);
     } else if (code == REGS::REGS_JSON_KEY_CODE_SNR) {
-        writeWord32(set, lowHex(roundHalfUp(data.snr), DIGITS_32BIT), r,
+        writeWord32(set, lowHex(roundHalfUp32(data.snr), DIGITS_32BIT), r,
             entry.regBitSize > ONE_REGISTER_BITS);
     } else if (code == REGS::REGS_JSON_KEY_CODE_FCNT) {
         writeWord32(set, lowHex(data.fcnt, DIGITS_32BIT), r, entry.regBitSize > ONE_REGISTER_BITS);
@@ -158,7 +165,8 @@ QString scaledText(double x, int byteCount, bool isSigned)
 {
     if (byteCount == 8 && !isSigned)
         return hexText(truncateUnsigned(x), DIGITS_64BIT);
-    return lowHex(roundHalfUp(x), numberDigits(byteCount));
+    const qint64 rounded = byteCount <= 2 ? roundHalfUp32(x) : roundHalfUp(x);
+    return lowHex(rounded, numberDigits(byteCount));
 }
 
 // Register text of a numeric field read as raw. An unscaled value is written as read: a double

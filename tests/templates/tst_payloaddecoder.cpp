@@ -96,6 +96,8 @@ private slots:
     void skippedFieldLeavesTheOthers();
     void payloadOfTheWrongSizeStoresNothing_data();
     void payloadOfTheWrongSizeStoresNothing();
+    void snrRegisters_data();
+    void snrRegisters();
 
 private:
     // Decodes an uplink with this payload by deviceTemplate into set.
@@ -160,6 +162,12 @@ void TestPayloadDecoder::packetField_data()
     QTest::newRow("2-byte uinteger 65535")
         << QByteArray::fromHex("01ffff") << 16 << UINTEGER << false << 0.0 << 1.0
         << QStringList {"ffff"} << QStringList {"ffff"} << one;
+    QTest::newRow("2-byte 65535 times a million saturates at 32 bits")
+        << QByteArray::fromHex("01ffff") << 16 << UINTEGER << false << 0.0 << 1e6
+        << QStringList {"ffff"} << QStringList {"ffff"} << one;
+    QTest::newRow("2-byte -32768 times a million saturates at 32 bits")
+        << QByteArray::fromHex("018000") << 16 << integer << true << 0.0 << 1e6
+        << QStringList {"0000"} << QStringList {"0000"} << one;
     QTest::newRow("text stops at the zero byte")
         << QByteArray::fromHex("0141420043") << 32 << REGS::REGS_JSON_KEY_TYPE_TEXT << false << 0.0
         << 1.0 << QStringList {"AB"} << QStringList {"AB"} << one;
@@ -298,6 +306,35 @@ void TestPayloadDecoder::payloadOfTheWrongSizeStoresNothing()
 
     QCOMPARE(rewrites<QStringList>(set, &DB::SDbDeviceRegDataRewrite::value), QStringList());
     QCOMPARE(logTexts(log), QStringList {logEntry});
+}
+
+// The SNR is rounded to a 32-bit number; one out of that range saturates.
+void TestPayloadDecoder::snrRegisters_data()
+{
+    QTest::addColumn<double>("snr");
+    QTest::addColumn<QString>("fullValue");
+
+    QTest::newRow("-7.5 rounds up to -7") << -7.5 << "fffffff9";
+    QTest::newRow("1e300 saturates high") << 1e300 << "7fffffff";
+    QTest::newRow("-1e300 saturates low") << -1e300 << "80000000";
+}
+
+void TestPayloadDecoder::snrRegisters()
+{
+    QFETCH(double, snr);
+    deviceTemplate = packetTemplate(2, {field(1, 8, UINTEGER)});
+    deviceTemplate.serverData.insert(
+        REGS::REGS_JSON_KEY_CODE_SNR, serverEntry(REGS::REGS_JSON_KEY_CODE_SNR, 32));
+    API::SApiDeviceData data;
+    data.devEui = DEV_EUI;
+    data.snr = snr;
+    data.data = QByteArray::fromHex("0101");
+    DB::SDeviceRegMapDescription device;
+    device.devEui = DEV_EUI;
+
+    QVERIFY(CPayloadDecoder::decode(data, device, deviceTemplate, scaling(0.0, 1.0), set));
+
+    QTEST(set.rewrites.value(0).fullValue, "fullValue");
 }
 
 QTEST_GUILESS_MAIN(TestPayloadDecoder)
