@@ -64,7 +64,8 @@ QString CDeviceHandler::bindError() const
 void CDeviceHandler::takeOverAccepting()
 {
     pauseAccepting();
-    acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
+    acceptNotifier
+        = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read, this);
     connect(acceptNotifier.get(), &QSocketNotifier::activated, this, &CDeviceHandler::acceptSlot);
 }
 
