@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <future>
 #include <modbus.h>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -50,6 +51,45 @@ QByteArray exchange(QTcpSocket& client, const QByteArray& request, int answerSiz
     }
     return received;
 }
+
+// Lowers the process's descriptor limit and opens descriptors until one is left; gives them back
+// and restores the limit when destroyed.
+class CDescriptorTableFiller
+{
+public:
+    CDescriptorTableFiller()
+    {
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return;
+        softLimit = limit.rlim_cur;
+        limit.rlim_cur = QDir("/proc/self/fd").count() + 32; // few to fill, whatever the limit
+        lowered = setrlimit(RLIMIT_NOFILE, &limit) == 0;
+        if (!lowered)
+            return;
+        for (int descriptor = ::open("/dev/null", O_RDONLY); descriptor >= 0;
+             descriptor = ::open("/dev/null", O_RDONLY))
+            descriptors.push_back(descriptor);
+        if (!descriptors.empty()) {
+            ::close(descriptors.back());
+            descriptors.pop_back();
+        }
+    }
+    ~CDescriptorTableFiller()
+    {
+        for (const int descriptor : descriptors)
+            ::close(descriptor);
+        limit.rlim_cur = softLimit;
+        if (lowered)
+            setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    bool filled() const { return !descriptors.empty(); }
+
+private:
+    rlimit limit {};
+    rlim_t softLimit = 0;
+    bool lowered = false;
+    std::vector<int> descriptors;
+};
 
 QByteArray readRequest(quint16 id, quint8 unit, quint8 function, quint16 start, quint16 count)
 {
@@ -244,17 +284,8 @@ void tst_ModbusService::failedReadIsAnsweredAsDeviceFailure()
 void tst_ModbusService::fullDescriptorTablePausesAccepting()
 {
     QVERIFY(connectTo(port)); // the listener has accepted before, as it has in service
-    rlimit limit {};
-    QVERIFY(getrlimit(RLIMIT_NOFILE, &limit) == 0);
-    const rlim_t softLimit = limit.rlim_cur;
-    limit.rlim_cur = QDir("/proc/self/fd").count() + 32;
-    QVERIFY(setrlimit(RLIMIT_NOFILE, &limit) == 0);
-    std::vector<int> filling;
-    for (int descriptor = ::open("/dev/null", O_RDONLY); descriptor >= 0;
-         descriptor = ::open("/dev/null", O_RDONLY))
-        filling.push_back(descriptor);
-    ::close(filling.back()); // room for the master's side only
-    filling.pop_back();
+    std::optional<CDescriptorTableFiller> filler(std::in_place);
+    QVERIFY(filler->filled());
     QTcpSocket master;
     master.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(master.waitForConnected(WAIT_MS)); // queued by the system, not accepted
@@ -262,10 +293,7 @@ void tst_ModbusService::fullDescriptorTablePausesAccepting()
     const std::clock_t cpuBefore = std::clock();
     QTest::qWait(CPU_WINDOW_MS); // the window CPU time is measured over, not an assertion
     const double cpuMs = 1000.0 * double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
-    for (const int descriptor : filling)
-        ::close(descriptor);
-    limit.rlim_cur = softLimit;
-    QVERIFY(setrlimit(RLIMIT_NOFILE, &limit) == 0);
+    filler.reset();
     QVERIFY2(cpuMs < CPU_WINDOW_MS / 4, qPrintable(QString("%1 ms CPU").arg(cpuMs)));
     QCOMPARE(exchange(master, readRequest(9, 1, 3, 2, 1), 11).toHex(),
         QByteArray("000900000005010302beef"));
