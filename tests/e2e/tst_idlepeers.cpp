@@ -108,9 +108,12 @@ private slots:
     void serviceKeepsWorkingUnderIdlePeers();
 
 private:
+    bool startLimitedService(quint16 modbusPort);
     int webStatus();
 
     QTemporaryDir dir;
+    CFakeNetworkServer networkServer;
+    QProcess tarvex;
     QNetworkAccessManager browser;
     quint16 webPort = freePort();
 };
@@ -136,34 +139,40 @@ int TestIdlePeers::webStatus()
     return status;
 }
 
-void TestIdlePeers::serviceKeepsWorkingUnderIdlePeers()
+// Starts the service under the descriptor limit with the counter stored on the Modbus port; true
+// once it has logged in to the network server and its web interface answers.
+bool TestIdlePeers::startLimitedService(quint16 modbusPort)
 {
-    const quint16 modbusPort = freePort();
     DB::SDeviceRegMapDescription counter {
         DEV_EUI, "0102030405060708", "Counter", REGISTER, {}, modbusPort};
     counter.registers = {{"Count", 0, 0, 16, "uinteger", 0, 1, {}}};
     QString errorText;
-    QVERIFY(CDataBaseHandler::getInstance()->init(dir.filePath("server.db")));
-    QVERIFY(CDataBaseHandler::getInstance()->registerNewDevice(counter, errorText));
-    QVERIFY(QDir(dir.path()).mkpath("deviceFolder"));
-    QVERIFY(writeFile(dir.filePath("deviceFolder/counter.json"), TEMPLATE));
-    CFakeNetworkServer networkServer;
-    QVERIFY(networkServer.listen());
     const QString settings("[server]\naddress=%1\nlogin=gateway\npassword=secret\n"
                            "[webui]\nip=127.0.0.1\nport=%2\n");
-    QVERIFY(writeFile(dir.filePath("settings.conf"),
-        settings.arg(networkServer.url().toString()).arg(webPort).toUtf8()));
-
-    QProcess tarvex;
+    if (!CDataBaseHandler::getInstance()->init(dir.filePath("server.db"))
+        || !CDataBaseHandler::getInstance()->registerNewDevice(counter, errorText)
+        || !QDir(dir.path()).mkpath("deviceFolder")
+        || !writeFile(dir.filePath("deviceFolder/counter.json"), TEMPLATE)
+        || !networkServer.listen()
+        || !writeFile(dir.filePath("settings.conf"),
+            settings.arg(networkServer.url().toString()).arg(webPort).toUtf8()))
+        return false;
     tarvex.setWorkingDirectory(dir.path());
     tarvex.setStandardErrorFile(dir.filePath("console.txt"));
     // prlimit sets the limit and then runs the service in its own place, with its process id.
     tarvex.start("prlimit",
         {QString("--nofile=%1:%1").arg(DESCRIPTOR_LIMIT),
             QString::fromLocal8Bit(qgetenv("TARVEX_BINARY"))});
-    QVERIFY(tarvex.waitForStarted(WAIT_MS));
-    QTRY_COMPARE_WITH_TIMEOUT(networkServer.received("auth_req").size(), 1, WAIT_MS);
-    QTRY_COMPARE_WITH_TIMEOUT(webStatus(), 200, WAIT_MS);
+    return tarvex.waitForStarted(WAIT_MS)
+        && QTest::qWaitFor(
+            [this] { return networkServer.received("auth_req").size() == 1; }, WAIT_MS)
+        && QTest::qWaitFor([this] { return webStatus() == 200; }, WAIT_MS);
+}
+
+void TestIdlePeers::serviceKeepsWorkingUnderIdlePeers()
+{
+    const quint16 modbusPort = freePort();
+    QVERIFY(startLimitedService(modbusPort));
 
     // Peers accepted first, each holding the first half of a read request.
     std::vector<std::unique_ptr<QTcpSocket>> stalled = connectPeers(modbusPort, STALLED_PEERS);
@@ -184,6 +193,8 @@ void TestIdlePeers::serviceKeepsWorkingUnderIdlePeers()
     QVERIFY2(cpuShare < MAX_IDLE_CPU_SHARE, qPrintable(QString("CPU %1").arg(cpuShare)));
 
     QCOMPARE(webStatus(), 200);
+    networkServer.dropConnections();
+    QTRY_COMPARE_WITH_TIMEOUT(networkServer.received("auth_req").size(), 2, WAIT_MS);
     networkServer.pushRx(
         QJsonObject {{"devEui", DEV_EUI.toLower()}, {"type", "UNCONF_UP"}, {"data", "0100d7"}});
     // The stalled peers are closed, and a new master is served the value of the uplink.
