@@ -33,6 +33,7 @@
 #include "cserverhandler.h"
 #include "csettings.h"
 #include "dbconstants.h"
+#include "descriptorlimit.h"
 #include "eserverstatus.h"
 #include "sapidevicedata.h"
 #include "settingskeys.h"
@@ -170,6 +171,8 @@ void openStoredDevices(CDataBaseHandler* database, CAllDeviceHandler* registry)
 
 int main(int argc, char* argv[])
 {
+    // Room for many Modbus masters; the listeners keep a reserve of it for everything else.
+    raiseDescriptorLimit();
     // Qt's own Unix event loop costs fewer system calls per Modbus request than the glib one.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);

@@ -591,7 +591,8 @@ void CDataBaseHandler::updateRegInfo(DB::SDbDevRegParamInfo info)
 QMap<quint16, quint16> CDataBaseHandler::getRegisterData(
     const int& port, const int& first, const int& count)
 {
-    const QVector<quint16> words = getRegisterWords(port, first, count);
+    const QVector<quint16> words
+        = getRegisterWords(port, first, count).value_or(QVector<quint16>());
     // Keys ascend until the range wraps past 65535, so most inserts go straight to the end.
     QMap<quint16, quint16> image;
     for (int i = 0; i < words.size(); ++i)
@@ -599,16 +600,16 @@ QMap<quint16, quint16> CDataBaseHandler::getRegisterData(
     return image;
 }
 
-QVector<quint16> CDataBaseHandler::getRegisterWords(int port, int first, int count)
+std::optional<QVector<quint16>> CDataBaseHandler::getRegisterWords(int port, int first, int count)
 {
     if (count <= 0)
-        return {};
+        return QVector<quint16>();
     QMutexLocker image(&imageMutex);
     if (!registers.isLoaded()) {
         addLog(DbTexts::REGISTER_DATA_SQL_1);
         addLog(
             DbTexts::REGISTER_IMAGE_STATEMENT.arg(port).arg(first).arg(qint64(first) + count - 1));
-        return {};
+        return std::nullopt;
     }
     return registers.registerWords(port, first, count);
 }

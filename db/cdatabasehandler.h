@@ -16,6 +16,8 @@
 #include <QVariant>
 #include <QVector>
 
+#include <optional>
+
 // The only gateway to the SQLite database. Every public operation that reaches the file holds
 // the worker's mutex for its whole run; Modbus reads come from the register image and hold only
 // its lock; getRegistersData answers a repeated read from what it read before, until a write
@@ -42,8 +44,9 @@ public:
     // The Modbus register image of registers [first, first + count) on a port.
     QMap<quint16, quint16> getRegisterData(const int& port, const int& first, const int& count);
     // The same image as plain words, word i being register first + i; the Modbus answer path
-    // uses it because building a map for every read costs more than the read itself.
-    QVector<quint16> getRegisterWords(int port, int first, int count);
+    // uses it because building a map for every read costs more than the read itself. Nothing
+    // when the registers cannot be read.
+    std::optional<QVector<quint16>> getRegisterWords(int port, int first, int count);
 
 public slots:
     void saveRegisterData(DB::SDbDeviceRegDataSet regData);

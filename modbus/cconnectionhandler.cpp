@@ -7,9 +7,15 @@
 
 CConnectionHandler::CConnectionHandler(
     quint16 port, const RegisterReader& readRegisters, QObject* parent)
-    : QTcpSocket(parent), port(port), readRegisters(readRegisters)
+    : QTcpSocket(parent), port(port), readRegisters(readRegisters), incompleteFrameTimer(this)
 {
     setReadBufferSize(MAX_PENDING_INPUT);
+    incompleteFrameTimer.setSingleShot(true);
+    incompleteFrameTimer.setInterval(INCOMPLETE_FRAME_TIMEOUT_MS);
+    connect(&incompleteFrameTimer, &QTimer::timeout, this, [this] {
+        dropConnection(
+            ModbusTexts::DROPPED_INCOMPLETE_FRAME.arg(INCOMPLETE_FRAME_TIMEOUT_MS / 1000));
+    });
     connect(this, &CConnectionHandler::readyRead, this, &CConnectionHandler::readyReadSlot);
     connect(this, &CConnectionHandler::disconnected, this, &CConnectionHandler::disconnectedSlot);
 }
@@ -61,6 +67,7 @@ void CConnectionHandler::readyReadSlot()
             break;
     }
     buffer.remove(0, consumed);
+    watchIncompleteFrame(consumed > 0);
     // Hand the answers to the kernel now rather than on the next event-loop pass; this never
     // blocks, whatever the kernel cannot take stays queued.
     flush();
@@ -74,6 +81,16 @@ bool CConnectionHandler::peerStopsReading()
         return false;
     flush();
     return bytesToWrite() > MAX_PENDING_OUTPUT;
+}
+
+// The clock runs from the first byte of a frame, so a peer that trickles a frame byte by byte gets
+// no more time than one that sends half of it and stops.
+void CConnectionHandler::watchIncompleteFrame(bool frameStarted)
+{
+    if (buffer.isEmpty())
+        incompleteFrameTimer.stop();
+    else if (frameStarted || !incompleteFrameTimer.isActive())
+        incompleteFrameTimer.start();
 }
 
 void CConnectionHandler::disconnectedSlot()
@@ -95,8 +112,13 @@ QByteArray CConnectionHandler::answerRequest(
     if (exception != CModbusProtocol::EXCEPTION_NONE)
         return CModbusProtocol::exceptionAnswer(mbap, header, exception);
     // The words of the image, without the map getAnswerDataSlot takes: same bytes, less work.
-    const QVector<quint16> words = readRegisters(port, header.startAddress, header.quantity);
-    return CModbusProtocol::normalAnswer(mbap, header, words);
+    const std::optional<QVector<quint16>> words
+        = readRegisters(port, header.startAddress, header.quantity);
+    // Zeros or an empty answer would pass for values; the master must see that the read failed.
+    if (!words)
+        return CModbusProtocol::exceptionAnswer(
+            mbap, header, CModbusProtocol::EXCEPTION_SERVER_DEVICE_FAILURE);
+    return CModbusProtocol::normalAnswer(mbap, header, *words);
 }
 
 void CConnectionHandler::dropConnection(const QString& reason)

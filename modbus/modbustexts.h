@@ -19,6 +19,8 @@ inline const QString CONNECTION_DROPPED
     = QStringLiteral("WARNING: [CConnectionHandler] Connection from %1 on port [%2] dropped: %3");
 inline const QString DROPPED_FRAME_LENGTH = QStringLiteral("frame length %1");
 inline const QString DROPPED_UNSENT_BYTES = QStringLiteral("%1 unsent bytes");
+// %1 = seconds the frame stayed unfinished.
+inline const QString DROPPED_INCOMPLETE_FRAME = QStringLiteral("incomplete frame for %1 s");
 
 // Listeners
 inline const QString DEVICE_ALREADY_EXISTS

@@ -52,7 +52,7 @@ void TestRegisterImageLimits::imageMemoryStaysBounded()
 {
     QVERIFY(peakResidentKiB() > 0);
 
-    QCOMPARE(fixture.handler()->getRegisterWords(PORT, 0, 125).size(), 125);
+    QCOMPARE(fixture.handler()->getRegisterWords(PORT, 0, 125)->size(), 125);
     QVERIFY2(peakResidentKiB() < MEMORY_BOUND_KIB,
         qPrintable(QString("peak RSS %1 KiB").arg(peakResidentKiB())));
 }

@@ -5,12 +5,20 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <ctime>
+#include <fcntl.h>
 #include <future>
 #include <modbus.h>
+#include <optional>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace ModbusTest;
 
 namespace {
+const int CPU_WINDOW_MS = 1000;
+
 // Opens the database file with one device on the port holding a 32-bit value at register 0, a
 // 16-bit one at 2 and a 64-bit one at 3. Returns what registers 0..6 read, or nothing when the
 // set-up failed.
@@ -43,6 +51,45 @@ QByteArray exchange(QTcpSocket& client, const QByteArray& request, int answerSiz
     }
     return received;
 }
+
+// Lowers the process's descriptor limit and opens descriptors until one is left; gives them back
+// and restores the limit when destroyed.
+class CDescriptorTableFiller
+{
+public:
+    CDescriptorTableFiller()
+    {
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return;
+        softLimit = limit.rlim_cur;
+        limit.rlim_cur = QDir("/proc/self/fd").count() + 32; // few to fill, whatever the limit
+        lowered = setrlimit(RLIMIT_NOFILE, &limit) == 0;
+        if (!lowered)
+            return;
+        for (int descriptor = ::open("/dev/null", O_RDONLY); descriptor >= 0;
+             descriptor = ::open("/dev/null", O_RDONLY))
+            descriptors.push_back(descriptor);
+        if (!descriptors.empty()) {
+            ::close(descriptors.back());
+            descriptors.pop_back();
+        }
+    }
+    ~CDescriptorTableFiller()
+    {
+        for (const int descriptor : descriptors)
+            ::close(descriptor);
+        limit.rlim_cur = softLimit;
+        if (lowered)
+            setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    bool filled() const { return !descriptors.empty(); }
+
+private:
+    rlimit limit {};
+    rlim_t softLimit = 0;
+    bool lowered = false;
+    std::vector<int> descriptors;
+};
 
 QByteArray readRequest(quint16 id, quint8 unit, quint8 function, quint16 start, quint16 count)
 {
@@ -94,6 +141,8 @@ private slots:
     void answers();
     void oversizedLengthFieldDropsTheConnection();
     void stalledReaderDoesNotStallOthers();
+    void failedReadIsAnsweredAsDeviceFailure();
+    void fullDescriptorTablePausesAccepting();
 
 private:
     QTemporaryDir dir;
@@ -217,6 +266,37 @@ void tst_ModbusService::stalledReaderDoesNotStallOthers()
     QTRY_VERIFY_WITH_TIMEOUT(logged("unsent bytes") > 0, 20000);
     QCOMPARE(exchange(*other, readRequest(77, 1, 3, 0, 1), 11).toHex(),
         QByteArray("004d000000050103021234"));
+}
+
+void tst_ModbusService::failedReadIsAnsweredAsDeviceFailure()
+{
+    const quint16 failingPort = freePort();
+    CDeviceHandler failing(failingPort, [](quint16, int, int) { return std::nullopt; });
+    QVERIFY(failing.isListening());
+    std::unique_ptr<QTcpSocket> client = connectTo(failingPort);
+    QVERIFY(client);
+    QCOMPARE(exchange(*client, readRequest(1, 1, 3, 0, 29), 9).toHex(),
+        QByteArray("000100000003018304"));
+}
+
+// With no descriptor left the system cannot accept: the listener waits instead of trying on
+// every event-loop pass, and serves the waiting master once descriptors are free again.
+void tst_ModbusService::fullDescriptorTablePausesAccepting()
+{
+    QVERIFY(connectTo(port)); // the listener has accepted before, as it has in service
+    std::optional<CDescriptorTableFiller> filler(std::in_place);
+    QVERIFY(filler->filled());
+    QTcpSocket master;
+    master.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(master.waitForConnected(WAIT_MS)); // queued by the system, not accepted
+
+    const std::clock_t cpuBefore = std::clock();
+    QTest::qWait(CPU_WINDOW_MS); // the window CPU time is measured over, not an assertion
+    const double cpuMs = 1000.0 * double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    filler.reset();
+    QVERIFY2(cpuMs < CPU_WINDOW_MS / 4, qPrintable(QString("%1 ms CPU").arg(cpuMs)));
+    QCOMPARE(exchange(master, readRequest(9, 1, 3, 2, 1), 11).toHex(),
+        QByteArray("000900000005010302beef"));
 }
 
 QTEST_GUILESS_MAIN(tst_ModbusService)
