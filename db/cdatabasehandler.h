@@ -1,8 +1,10 @@
 #pragma once
 
 #include "cdbconnections.h"
+#include "cfailurereporter.h"
 #include "cmirrorkeeper.h"
 #include "dbrecords.h"
+#include "dbtexts.h"
 #include "regvaluetostring.h"
 
 #include <QHash>
@@ -66,6 +68,8 @@ private:
     QMutex mutex;
     CDbConnections connections;
     CMirrorKeeper registers; // the register image, scaling lookup and usage sets
+    // Uplinks that cannot be stored are reported once per cause, not once each.
+    CFailureReporter storeReporter {DbTexts::VALUES_NOT_STORED, DbTexts::VALUES_STORED_AGAIN};
     // What getRegistersData read per device since the last write (a page polls the values of a
     // device far more often than uplinks change them). Writes empty it as they end. Its own mutex
     // lets a read served from it go on while a write holds the database.

@@ -4,14 +4,23 @@
 #include "dbsynchronous.h"
 #include "dbtexts.h"
 
+#include <QFile>
 #include <QHash>
 #include <QSqlError>
+#include <QVariant>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 const QString SQL_DRIVER = QStringLiteral("QSQLITE");
 const QString CONNECTION_NAME = QStringLiteral("tarvex-db-%1");
+// The copy of a deleted file is written beside it and takes its name only once it is whole.
+const QString RESTORE_SUFFIX = QStringLiteral(".restore");
+const int RESTORE_RETRY_MS = 5000;
 
 // Every open starts a new generation; a thread whose connection is older opens a new one.
 std::atomic<quint64> connectionGeneration {0};
@@ -43,14 +52,21 @@ bool openConnection(const QString& name, const QString& fileName, QString& error
         QSqlDatabase db = QSqlDatabase::addDatabase(SQL_DRIVER, name);
         db.setDatabaseName(fileName);
         ok = db.open();
-        if (ok)
-            setSynchronous(db, ESynchronous::NORMAL);
-        else
+        if (!ok)
             errorText = db.lastError().text();
+        // A file SQLite cannot read is left to the caller to report, in one clear line.
+        else if (QSqlQuery(db).exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master;")))
+            setSynchronous(db, ESynchronous::NORMAL);
     }
     if (!ok)
         QSqlDatabase::removeDatabase(name);
     return ok;
+}
+
+bool fileExists(const QString& fileName)
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(fileName).constData(), &status) == 0;
 }
 } // namespace
 
@@ -69,6 +85,8 @@ bool CDbConnections::open(const QString& fileName, QString& errorText)
     threadConnection.name = defaultName;
     threadConnection.generation = connectionGeneration;
     opened = true;
+    watchFile = fileExists(fileName);
+    restoreReporter = CFailureReporter(DbTexts::FILE_NOT_RESTORED.arg(fileName), QString());
     return true;
 }
 
@@ -87,6 +105,13 @@ void CDbConnections::release()
 }
 
 QSqlDatabase CDbConnections::connection()
+{
+    if (opened && watchFile && fileDeleted())
+        restoreFile();
+    return threadDatabase();
+}
+
+QSqlDatabase CDbConnections::threadDatabase()
 {
     if (!opened)
         return QSqlDatabase();
@@ -113,4 +138,52 @@ QSqlQuery& CDbConnections::prepared(QSqlDatabase& db, const QString& statement)
         query->prepare(statement);
     }
     return *query;
+}
+
+bool CDbConnections::fileDeleted() const
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(fileName).constData(), &status) != 0 && errno == ENOENT;
+}
+
+// Writes the open data base back under its name and moves every thread over to it. A copy that
+// cannot be written (a full disk, a directory gone read-only) is reported once per cause and
+// tried again later; meanwhile writes go on into the open data base, so the copy has them too.
+void CDbConnections::restoreFile()
+{
+    if (!nextRestore.hasExpired())
+        return;
+    QString errorText;
+    if (!writeCopy(errorText)) {
+        restoreReporter.failed(errorText);
+        nextRestore.setRemainingTime(RESTORE_RETRY_MS);
+        return;
+    }
+    restoreReporter.succeeded();
+    nextRestore = QDeadlineTimer();
+    if (!open(fileName, errorText)) {
+        addLog(DbTexts::CONNECTION_NOT_OPENED.arg(errorText));
+        return;
+    }
+    QSqlQuery(threadDatabase()).exec(QStringLiteral("PRAGMA journal_mode=WAL;"));
+    CFailureReporter::report(DbTexts::FILE_RESTORED.arg(fileName), false);
+}
+
+bool CDbConnections::writeCopy(QString& errorText)
+{
+    const QString copyName = fileName + RESTORE_SUFFIX;
+    QFile::remove(copyName);
+    QSqlQuery query(threadDatabase());
+    query.prepare(QStringLiteral("VACUUM INTO ?;"));
+    query.addBindValue(QVariant(copyName));
+    if (!query.exec())
+        errorText = query.lastError().databaseText();
+    else if (::rename(
+                 QFile::encodeName(copyName).constData(), QFile::encodeName(fileName).constData())
+        != 0)
+        errorText = QString::fromLocal8Bit(std::strerror(errno));
+    else
+        return true;
+    QFile::remove(copyName);
+    return false;
 }

@@ -3,6 +3,8 @@
 #include "clogfile.h"
 #include "dbtexts.h"
 
+#include <QSqlError>
+
 CDbTransaction::CDbTransaction(const QSqlDatabase& db, const QString& method, ESynchronous mode)
     : db(db), method(method), mode(mode)
 {
@@ -33,6 +35,11 @@ bool CDbTransaction::commit()
     started = false;
     restoreMode();
     return true;
+}
+
+QString CDbTransaction::errorText() const
+{
+    return db.lastError().databaseText();
 }
 
 void CDbTransaction::restoreMode()
