@@ -63,6 +63,19 @@ bool openConnection(const QString& name, const QString& fileName, QString& error
     return ok;
 }
 
+// Closes the connections of every thread; each opens a new one on its next use once open has
+// begun a new generation. Qt lets a connection be removed from any thread, and the caller's
+// mutex keeps the owners from using them meanwhile.
+void closeEveryConnection()
+{
+    threadConnection.release();
+    const QString prefix = CONNECTION_NAME.arg(QString());
+    for (const QString& name : QSqlDatabase::connectionNames()) {
+        if (name.startsWith(prefix) || name == QLatin1String(QSqlDatabase::defaultConnection))
+            QSqlDatabase::removeDatabase(name);
+    }
+}
+
 bool fileExists(const QString& fileName)
 {
     struct stat status;
@@ -161,6 +174,12 @@ void CDbConnections::restoreFile()
     }
     restoreReporter.succeeded();
     nextRestore = QDeadlineTimer();
+    // Every connection to the deleted file closes before one opens the new file: the last to
+    // close deletes the WAL and shared-memory files of its name, and a WAL of the deleted file
+    // must not be played into the new one.
+    closeEveryConnection();
+    for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(fileName + suffix);
     if (!open(fileName, errorText)) {
         addLog(DbTexts::CONNECTION_NOT_OPENED.arg(errorText));
         return;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <sys/mount.h>
 
 namespace {
@@ -39,19 +40,25 @@ bool fillFileSystem(const QString& path)
     return false;
 }
 
-// The register value as a reader of the file sees it, through a connection of its own.
-QString storedValue(const QString& dbPath)
+// The first column of the statement's first row as a reader of the file sees it, through a
+// connection of its own.
+QString readFile(const QString& dbPath, const QString& statement)
 {
     QString value;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "reader");
         db.setDatabaseName(dbPath);
         QSqlQuery query(db);
-        if (db.open() && query.exec("SELECT full_value FROM dev_data") && query.next())
+        if (db.open() && query.exec(statement) && query.next())
             value = query.value(0).toString();
     }
     QSqlDatabase::removeDatabase("reader");
     return value;
+}
+
+QString storedValue(const QString& dbPath)
+{
+    return readFile(dbPath, "SELECT full_value FROM dev_data");
 }
 } // namespace
 
@@ -64,6 +71,7 @@ private slots:
     void init();
     void cleanup();
     void fullFileSystemIsReportedOnceUntilItClears();
+    void deletedFileIsWrittenBackWithItsData_data();
     void deletedFileIsWrittenBackWithItsData();
 
 private:
@@ -133,22 +141,48 @@ void TestStorageFailures::fullFileSystemIsReportedOnceUntilItClears()
     QCOMPARE(storedValue(dir->filePath("server.db")), QString("0006"));
 }
 
+void TestStorageFailures::deletedFileIsWrittenBackWithItsData_data()
+{
+    QTest::addColumn<QStringList>("deleted"); // suffixes of the file names removed
+
+    QTest::newRow("database file alone") << QStringList {""};
+    QTest::newRow("with its WAL and shared memory") << QStringList {"", "-wal", "-shm"};
+}
+
 // A file deleted under the running service comes back under its name with the device and every
-// value, the ones stored after the deletion included, and survives a restart.
+// value, the ones stored after the deletion included, and survives a restart. A WAL left behind
+// belongs to the deleted file and must not be played into the new one.
 void TestStorageFailures::deletedFileIsWrittenBackWithItsData()
 {
+    QFETCH(QStringList, deleted);
     const QString dbPath = dir->filePath("server.db");
     QVERIFY(startOn(dbPath));
+    // The web thread's connection, opened before the deletion, keeps the deleted file in use.
+    QThread webThread;
+    connect(&webThread, &QThread::finished, database, &CDataBaseHandler::releaseThreadConnection,
+        Qt::DirectConnection);
+    webThread.start();
+    QObject webContext;
+    webContext.moveToThread(&webThread);
+    const auto inWebThread = [&](std::function<void()> work) {
+        QMetaObject::invokeMethod(&webContext, work, Qt::BlockingQueuedConnection);
+    };
+    inWebThread([this] { database->getDevices(QString()); });
     CConsoleCatcher console;
 
-    for (const QString& suffix : QStringList {"", "-wal", "-shm"})
-        QFile::remove(dbPath + suffix);
+    for (const QString& suffix : deleted)
+        QVERIFY(QFile::remove(dbPath + suffix));
     storeUplink(database, 2);
+    inWebThread([this] { database->getDevices(QString()); });
+    storeUplink(database, 3);
+    webThread.quit();
+    webThread.wait();
 
     QCOMPARE(console.count(DbTexts::FILE_RESTORED.arg(dbPath)), 1);
-    QCOMPARE(storedValue(dbPath), QString("0002"));
+    QCOMPARE(readFile(dbPath, "PRAGMA integrity_check"), QString("ok"));
+    QCOMPARE(storedValue(dbPath), QString("0003"));
     QVERIFY(database->init(dbPath));
-    QCOMPARE(modbusImage(), QVector<quint16> {2});
+    QCOMPARE(modbusImage(), QVector<quint16> {3});
 }
 
 QTEST_GUILESS_MAIN(TestStorageFailures)
