@@ -91,12 +91,14 @@ bool CDbConnections::open(const QString& fileName, QString& errorText)
 
     const QString defaultName = QLatin1String(QSqlDatabase::defaultConnection);
     threadConnection.release();
+    dropKeeper();
     if (QSqlDatabase::contains(defaultName))
         QSqlDatabase::removeDatabase(defaultName);
     if (!openConnection(defaultName, fileName, errorText))
         return false;
     threadConnection.name = defaultName;
     threadConnection.generation = connectionGeneration;
+    keeper = QSqlDatabase::database(defaultName, false);
     opened = true;
     watchFile = fileExists(fileName);
     restoreReporter = CFailureReporter(DbTexts::FILE_NOT_RESTORED.arg(fileName), QString());
@@ -113,14 +115,22 @@ void CDbConnections::release()
 {
     const QString name = threadConnection.name;
     threadConnection.release();
-    if (name == QLatin1String(QSqlDatabase::defaultConnection))
-        QSqlDatabase::removeDatabase(name);
+    if (name != QLatin1String(QSqlDatabase::defaultConnection))
+        return;
+    dropKeeper();
+    QSqlDatabase::removeDatabase(name);
+}
+
+// Qt removes a connection quietly only once no copy of it is left.
+void CDbConnections::dropKeeper()
+{
+    keeper = QSqlDatabase();
 }
 
 QSqlDatabase CDbConnections::connection()
 {
-    if (opened && watchFile && fileDeleted())
-        restoreFile();
+    if (opened && watchFile && fileDeleted() && !restoreFile())
+        return keeper;
     return threadDatabase();
 }
 
@@ -162,37 +172,39 @@ bool CDbConnections::fileDeleted() const
 // Writes the open data base back under its name and moves every thread over to it. A copy that
 // cannot be written (a full disk, a directory gone read-only) is reported once per cause and
 // tried again later; meanwhile writes go on into the open data base, so the copy has them too.
-void CDbConnections::restoreFile()
+bool CDbConnections::restoreFile()
 {
     if (!nextRestore.hasExpired())
-        return;
+        return false;
     QString errorText;
     if (!writeCopy(errorText)) {
         restoreReporter.failed(errorText);
         nextRestore.setRemainingTime(RESTORE_RETRY_MS);
-        return;
+        return false;
     }
     restoreReporter.succeeded();
     nextRestore = QDeadlineTimer();
     // Every connection to the deleted file closes before one opens the new file: the last to
     // close deletes the WAL and shared-memory files of its name, and a WAL of the deleted file
     // must not be played into the new one.
+    dropKeeper();
     closeEveryConnection();
     for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
         QFile::remove(fileName + suffix);
     if (!open(fileName, errorText)) {
         addLog(DbTexts::CONNECTION_NOT_OPENED.arg(errorText));
-        return;
+        return true; // nothing is open any more: every operation fails, and is logged
     }
-    QSqlQuery(threadDatabase()).exec(QStringLiteral("PRAGMA journal_mode=WAL;"));
+    QSqlQuery(keeper).exec(QStringLiteral("PRAGMA journal_mode=WAL;"));
     CFailureReporter::report(DbTexts::FILE_RESTORED.arg(fileName), false);
+    return true;
 }
 
 bool CDbConnections::writeCopy(QString& errorText)
 {
     const QString copyName = fileName + RESTORE_SUFFIX;
     QFile::remove(copyName);
-    QSqlQuery query(threadDatabase());
+    QSqlQuery query(keeper);
     query.prepare(QStringLiteral("VACUUM INTO ?;"));
     query.addBindValue(QVariant(copyName));
     if (!query.exec())

@@ -34,13 +34,18 @@ public:
 private:
     QSqlDatabase threadDatabase();
     bool fileDeleted() const;
-    void restoreFile();
+    bool restoreFile();
     bool writeCopy(QString& errorText);
+    void dropKeeper();
 
     QString fileName;
     bool opened = false;
     // Whether open found a file under fileName that can go missing (not an in-memory data base).
     bool watchFile = false;
+    // The connection open made, held for a deleted file: it still reaches the file's data from
+    // whichever thread needs it (under the caller's mutex), where a connection opened by name
+    // would find, and create, an empty data base.
+    QSqlDatabase keeper;
     // A copy that could not be written is tried again at most this often, not on every call.
     QDeadlineTimer nextRestore;
     CFailureReporter restoreReporter {QString(), QString()};
