@@ -592,7 +592,7 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
         return;
     QSqlQuery& rewrite = connections.prepared(db, rewriteStatement());
     if (!writeRewrites(rewrite, regData, id))
-        return storeReporter.failed(rewrite.lastError().databaseText());
+        return storeReporter.failed(CFailureReporter::reason(rewrite.lastError()));
     if (!transaction.commit())
         return storeReporter.failed(transaction.errorText());
     storeReporter.succeeded();

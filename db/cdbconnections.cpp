@@ -208,7 +208,7 @@ bool CDbConnections::writeCopy(QString& errorText)
     query.prepare(QStringLiteral("VACUUM INTO ?;"));
     query.addBindValue(QVariant(copyName));
     if (!query.exec())
-        errorText = query.lastError().databaseText();
+        errorText = CFailureReporter::reason(query.lastError());
     else if (::rename(
                  QFile::encodeName(copyName).constData(), QFile::encodeName(fileName).constData())
         != 0)

@@ -1,9 +1,8 @@
 #include "cdbtransaction.h"
 
+#include "cfailurereporter.h"
 #include "clogfile.h"
 #include "dbtexts.h"
-
-#include <QSqlError>
 
 CDbTransaction::CDbTransaction(const QSqlDatabase& db, const QString& method, ESynchronous mode)
     : db(db), method(method), mode(mode)
@@ -39,7 +38,7 @@ bool CDbTransaction::commit()
 
 QString CDbTransaction::errorText() const
 {
-    return db.lastError().databaseText();
+    return CFailureReporter::reason(db.lastError());
 }
 
 void CDbTransaction::restoreMode()

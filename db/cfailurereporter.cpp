@@ -36,3 +36,8 @@ void CFailureReporter::report(const QString& text, bool failure)
         qCInfo(lcDb).noquote() << text;
     addLog(text, failure ? CLogFile::LOG_TYPE_CRITICAL : CLogFile::LOG_TYPE_DEFAULT);
 }
+
+QString CFailureReporter::reason(const QSqlError& error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlError>
 #include <QString>
 
 // Reports a failure that repeats, such as every uplink failing to be stored, once per cause and
@@ -19,6 +20,8 @@ public:
 
     // One report line on standard error and in the log.
     static void report(const QString& text, bool failure);
+    // SQLite's own words where it gave any ("database or disk is full"), Qt's otherwise.
+    static QString reason(const QSqlError& error);
 
 private:
     QString failureText;
