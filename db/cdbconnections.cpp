@@ -156,7 +156,8 @@ QSqlDatabase CDbConnections::threadDatabase()
 QSqlQuery& CDbConnections::prepared(QSqlDatabase& db, const QString& statement)
 {
     auto query = threadConnection.prepared.find(statement);
-    if (query == threadConnection.prepared.end()) {
+    // While a deleted file waits to be written back, db may be the kept connection instead.
+    if (query == threadConnection.prepared.end() || query->driver() != db.driver()) {
         query = threadConnection.prepared.insert(statement, QSqlQuery(db));
         query->prepare(statement);
     }

@@ -15,6 +15,9 @@ const QString DEV_EUI = "a1";
 const int PORT = 1000;
 // A file system this small fills up with a few hundred kilobytes of filler.
 const char* const FILE_SYSTEM_SIZE = "size=1m";
+const QString NO_MOUNT = "a small tmpfs cannot be mounted here (it takes root): %1";
+// A copy of a deleted file that could not be written is tried again after 5 s.
+const int RESTORE_WAIT_MS = 15000;
 
 // Stores raw as the value of the device's only register, as the decoder hands an uplink over.
 void storeUplink(CDataBaseHandler* database, quint16 raw)
@@ -72,8 +75,10 @@ private slots:
     void fullFileSystemIsReportedOnceUntilItClears();
     void deletedFileIsWrittenBackWithItsData_data();
     void deletedFileIsWrittenBackWithItsData();
+    void deletedFileIsWrittenBackOnceSpaceReturns();
 
 private:
+    bool mountSmallFileSystem();
     bool startOn(const QString& dbPath);
     QVector<quint16> modbusImage() { return database->getRegisterWords(PORT, 0, 1); }
 
@@ -112,15 +117,19 @@ bool TestStorageFailures::startOn(const QString& dbPath)
     return modbusImage() == QVector<quint16> {1};
 }
 
+// Only a file system of its own can be filled without filling the machine's.
+bool TestStorageFailures::mountSmallFileSystem()
+{
+    mounted = ::mount("tarvex-test", QFile::encodeName(dir->path()).constData(), "tmpfs", 0,
+                  FILE_SYSTEM_SIZE)
+        == 0;
+    return mounted;
+}
+
 void TestStorageFailures::fullFileSystemIsReportedOnceUntilItClears()
 {
-    // Only a file system of its own can be filled without filling the machine's.
-    if (::mount(
-            "tarvex-test", QFile::encodeName(dir->path()).constData(), "tmpfs", 0, FILE_SYSTEM_SIZE)
-        != 0)
-        QSKIP(qPrintable(QString("a small tmpfs cannot be mounted here (it takes root): %1")
-                             .arg(std::strerror(errno))));
-    mounted = true;
+    if (!mountSmallFileSystem())
+        QSKIP(qPrintable(NO_MOUNT.arg(std::strerror(errno))));
     QVERIFY(startOn(dir->filePath("server.db")));
     CConsoleCatcher console;
 
@@ -182,6 +191,31 @@ void TestStorageFailures::deletedFileIsWrittenBackWithItsData()
     QCOMPARE(storedValue(dbPath), QString("0002"));
     QVERIFY(database->init(dbPath));
     QCOMPARE(modbusImage(), QVector<quint16> {2});
+}
+
+// Until the copy can be written, uplinks go on into the open database (or fail, and are
+// reported, while the disk is full); once space returns the file comes back with them.
+void TestStorageFailures::deletedFileIsWrittenBackOnceSpaceReturns()
+{
+    if (!mountSmallFileSystem())
+        QSKIP(qPrintable(NO_MOUNT.arg(std::strerror(errno))));
+    const QString dbPath = dir->filePath("server.db");
+    QVERIFY(startOn(dbPath));
+    CConsoleCatcher console;
+
+    QVERIFY(fillFileSystem(dir->filePath("filler")));
+    QVERIFY(QFile::remove(dbPath));
+    storeUplink(database, 2);
+    storeUplink(database, 3);
+    QCOMPARE(console.count(DbTexts::FILE_NOT_RESTORED.arg(dbPath, "database or disk is full")), 1);
+    QVERIFY(!QFile::exists(dbPath));
+
+    QVERIFY(QFile::remove(dir->filePath("filler")));
+    QTRY_VERIFY_WITH_TIMEOUT((storeUplink(database, 4), QFile::exists(dbPath)), RESTORE_WAIT_MS);
+
+    QCOMPARE(console.count(DbTexts::FILE_RESTORED.arg(dbPath)), 1);
+    QCOMPARE(storedValue(dbPath), QString("0004"));
+    QCOMPARE(modbusImage(), QVector<quint16> {4});
 }
 
 QTEST_GUILESS_MAIN(TestStorageFailures)
