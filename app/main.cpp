@@ -48,6 +48,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <cerrno>
 #include <csignal>
@@ -111,13 +112,32 @@ void openLog()
     }
 }
 
-// The database named in the settings, or null when it cannot be opened.
+// The database named in the settings, or null when it cannot be opened. An empty name would
+// open SQLite's temporary database, which loses every device at exit.
 CDataBaseHandler* openDatabase()
 {
-    const QString fileName
-        = CSettings::readValue(SETT::SETT_SECT_DB + SETT::SETT_DB_FILE, DB::DB_FILENAME).toString();
+    const QString key = SETT::SETT_SECT_DB + SETT::SETT_DB_FILE;
+    const QString fileName = CSettings::readValue(key, DB::DB_FILENAME).toString();
+    if (fileName.isEmpty()) {
+        qDebug().noquote() << AppTexts::DB_FILE_EMPTY.arg(key);
+        return nullptr;
+    }
     CDataBaseHandler* database = CDataBaseHandler::getInstance();
     return database->init(fileName) ? database : nullptr;
+}
+
+// The network-server client only ever reports a wrong address as a connection that fails, so
+// start-up says what is wrong with it. An empty address is no error: none is configured yet.
+void checkServerAddress()
+{
+    const QString key = SETT::SETT_SECT_SERVER + SETT::SETT_SERVER_ADDRESS;
+    const QString address = CSettings::readValue(key, QString()).toString();
+    const QUrl url(address, QUrl::StrictMode);
+    const bool webSocket
+        = url.scheme() == QLatin1String("ws") || url.scheme() == QLatin1String("wss");
+    if (address.isEmpty() || (url.isValid() && webSocket && !url.host().isEmpty()))
+        return;
+    addLog(AppTexts::SERVER_ADDRESS_INVALID.arg(key, address), CLogFile::LOG_TYPE_CRITICAL, true);
 }
 
 // Moves object to thread and starts it. Calls queued to the object before the thread's event
@@ -164,8 +184,15 @@ QMetaObject::Connection connectUplinks(CServerHandler* server, CAllDeviceHandler
 void openStoredDevices(CDataBaseHandler* database, CAllDeviceHandler* registry)
 {
     const QList<DB::SDeviceRegMapDescription> devices = database->getDevices(QString());
-    for (const DB::SDeviceRegMapDescription& device : devices)
+    for (const DB::SDeviceRegMapDescription& device : devices) {
+        // Opened, such a port would be cut to 16 bits: some other program's port.
+        if (device.port < 1 || device.port > 65535) {
+            addLog(AppTexts::DEVICE_PORT_INVALID.arg(device.devEui).arg(device.port),
+                CLogFile::LOG_TYPE_CRITICAL, true);
+            continue;
+        }
         registry->addNewDevice(device);
+    }
 }
 } // namespace
 
@@ -181,6 +208,7 @@ int main(int argc, char* argv[])
     CSettings::getInstance(SETT::SETT_FILENAME);
     qDebug().noquote() << AppTexts::STARTED.arg(COMM::TITLE);
     openLog();
+    checkServerAddress();
     CServerHandler* server = CServerHandler::getInstance();
     CDataBaseHandler* database = openDatabase();
     if (!database)

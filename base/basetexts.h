@@ -26,6 +26,10 @@ inline const QString LOG_QUOTE_CUT = QStringLiteral("%1... (%2 bytes in all)");
 
 inline const QString SETTINGS_INVALID_FILE_NAME
     = QStringLiteral("ERROR: [CSettings::getInstance] Invalid fileName");
+// %1 = the file name, %2 = the largest size read.
+inline const QString SETTINGS_NOT_READ = QStringLiteral(
+    "ERROR: [CSettings::getInstance] File [%1] is not a regular file of at most %2 bytes: the "
+    "service runs on default settings");
 inline const QString SETTINGS_READ_WITHOUT_OBJECT
     = QStringLiteral("ERROR: [CSettings::readValue] Invalid object");
 inline const QString SETTINGS_WRITE_WITHOUT_OBJECT

@@ -3,13 +3,29 @@
 #include "basetexts.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <sys/stat.h>
+
 namespace {
+// Far above any real settings file; a larger one is a mistake, or someone else's file.
+const qint64 MAX_FILE_SIZE = 1024 * 1024;
+
 CSettings* instance = nullptr;
 // Serialises creation, reads and writes: the main and web threads share the one instance.
 QMutex settingsMutex;
+
+// A missing file is readable: it holds every default. A huge file would be read into memory
+// whole, and a device such as /dev/zero or a FIFO never ends.
+bool isReadable(const QString& fileName)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(fileName).constData(), &status) != 0)
+        return true;
+    return S_ISREG(status.st_mode) && status.st_size <= MAX_FILE_SIZE;
+}
 
 CSettings* createInstance(const QString& fileName)
 {
@@ -18,6 +34,11 @@ CSettings* createInstance(const QString& fileName)
     if (fileName.isEmpty()) {
         qDebug().noquote() << BaseTexts::SETTINGS_INVALID_FILE_NAME;
         return nullptr;
+    }
+    if (!isReadable(fileName)) {
+        qDebug().noquote() << BaseTexts::SETTINGS_NOT_READ.arg(fileName).arg(MAX_FILE_SIZE);
+        instance = new CSettings(QString()); // no file: every read gives its default
+        return instance;
     }
     instance = new CSettings(fileName);
     return instance;

@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QScopeGuard>
+#include <QSqlError>
 #include <QSqlQuery>
 
 namespace {
@@ -308,8 +309,14 @@ bool CDataBaseHandler::init(const QString& fileName)
     if (DB::DbTableDevDataList.size() != DATA_COLUMN_COUNT)
         return failInit(DbTexts::BAD_COLUMN_COUNT.arg(DB::DB_TABLE_DEVDATA));
     QSqlDatabase db = connections.connection();
-    if (!createSchema(db))
+    const QString problem = fileProblem(db);
+    if (!problem.isEmpty())
+        return failInit(DbTexts::FILE_REFUSED.arg(fileName, problem));
+    QString indexProblem;
+    if (!createSchema(db, indexProblem)) {
+        qDebug().noquote() << DbTexts::FILE_REFUSED.arg(fileName, indexProblem);
         return false;
+    }
     setWalMode(db);
     registers.load(db);
     image.unlock();
@@ -630,12 +637,15 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     QSqlDatabase db = connections.connection();
     CDbTransaction transaction(db, QStringLiteral("saveRegisterData"), ESynchronous::NORMAL);
     if (!transaction.isStarted())
+        return storeReporter.failed(transaction.errorText());
+    if (!dataSetDevice(db, regData.devEui, id))
         return;
-    if (!dataSetDevice(db, regData.devEui, id)
-        || !writeRewrites(connections.prepared(db, rewriteStatement()), regData, id)
-        || !transaction.commit()) {
-        return;
-    }
+    QSqlQuery& rewrite = connections.prepared(db, rewriteStatement());
+    if (!writeRewrites(rewrite, regData, id))
+        return storeReporter.failed(CFailureReporter::reason(rewrite.lastError()));
+    if (!transaction.commit())
+        return storeReporter.failed(transaction.errorText());
+    storeReporter.succeeded();
     QMutexLocker image(&imageMutex);
     registers.storeValues(id, regData);
     image.unlock();

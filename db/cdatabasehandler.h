@@ -1,8 +1,10 @@
 #pragma once
 
 #include "cdbconnections.h"
+#include "cfailurereporter.h"
 #include "cmirrorkeeper.h"
 #include "dbrecords.h"
+#include "dbtexts.h"
 #include "regvaluetostring.h"
 
 #include <QHash>
@@ -75,6 +77,8 @@ private:
     // Guards the register image besides the mutex: changes hold both, Modbus reads only this
     // one, so a read never waits behind a write's transaction, only behind its last step.
     QMutex imageMutex;
+    // Uplinks that cannot be stored are reported once per cause, not once each.
+    CFailureReporter storeReporter {DbTexts::VALUES_NOT_STORED, DbTexts::VALUES_STORED_AGAIN};
     // What getRegistersData read per device (a page polls the values of a device far more often
     // than uplinks change them). An uplink's write reads its device's rows anew, other writes
     // empty it as they end. Its own mutex

@@ -1,5 +1,6 @@
 #include "cdbtransaction.h"
 
+#include "cfailurereporter.h"
 #include "clogfile.h"
 #include "dbtexts.h"
 
@@ -33,6 +34,11 @@ bool CDbTransaction::commit()
     started = false;
     restoreMode();
     return true;
+}
+
+QString CDbTransaction::errorText() const
+{
+    return CFailureReporter::reason(db.lastError());
 }
 
 void CDbTransaction::restoreMode()

@@ -19,6 +19,8 @@ public:
 
     bool isStarted() const { return started; }
     bool commit();
+    // SQLite's reason when the start or the commit failed.
+    QString errorText() const;
 
 private:
     void restoreMode();

@@ -1,10 +1,13 @@
 #include "dbschema.h"
 
 #include "clogfile.h"
+#include "dbconstants.h"
 #include "dbtexts.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QList>
+#include <QSqlError>
 #include <QSqlQuery>
 
 // The statements are written out so that they can be read against the table description; their
@@ -77,23 +80,96 @@ void createTable(QSqlDatabase& db, const STable& table)
     addLog(message);
 }
 
-bool createIndex(QSqlDatabase& db, const SIndex& index)
+bool createIndex(QSqlDatabase& db, const SIndex& index, QString& problem)
 {
     QSqlQuery query(db);
     if (query.exec(index.statement))
         return true;
     addLog(DbTexts::INDEX_NOT_CREATED.arg(index.table, index.name), CLogFile::LOG_TYPE_CRITICAL);
     addLog(index.statement, CLogFile::LOG_TYPE_CRITICAL);
+    problem = query.lastError().databaseText();
     return false;
+}
+
+// What sqlite_master holds under each of the service's table names; SQLite's reason when the
+// file cannot be read at all.
+bool readObjectTypes(QSqlDatabase& db, QHash<QString, QString>& types, QString& problem)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT name, type FROM sqlite_master;"))) {
+        problem = query.lastError().databaseText();
+        return false;
+    }
+    while (query.next())
+        types.insert(query.value(0).toString(), query.value(1).toString());
+    return true;
+}
+
+// The statements read columns by position, so an existing table must begin with the service's
+// columns in their order; columns after them do no harm.
+QString columnsProblem(QSqlDatabase& db, const QString& table, const QStringList& needed)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA table_info(%1);").arg(table)))
+        return query.lastError().databaseText();
+    QStringList found;
+    while (query.next())
+        found.append(query.value(1).toString());
+    if (found.mid(0, needed.size()) == needed)
+        return QString();
+    return DbTexts::FOREIGN_COLUMNS.arg(
+        table, found.join(QStringLiteral(", ")), needed.join(QStringLiteral(", ")));
+}
+
+QString tableProblem(QSqlDatabase& db, const QHash<QString, QString>& types, const QString& table,
+    const QStringList& needed)
+{
+    const auto type = types.constFind(table);
+    if (type == types.constEnd())
+        return QString();
+    if (*type != QLatin1String("table"))
+        return DbTexts::NOT_A_TABLE.arg(table, *type);
+    return columnsProblem(db, table, needed);
+}
+
+// Takes the write lock and changes a page, as any write does, then undoes it: this fails where
+// the file, its directory (for the journal) or the file system is read-only.
+QString writeProblem(QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version;")) || !query.next())
+        return DbTexts::NOT_WRITABLE.arg(query.lastError().databaseText());
+    const qint64 version = query.value(0).toLongLong();
+    query.finish();
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE;")))
+        return DbTexts::NOT_WRITABLE.arg(query.lastError().databaseText());
+    const bool written = query.exec(QStringLiteral("PRAGMA user_version=%1;").arg(version));
+    const QString reason = query.lastError().databaseText();
+    QSqlQuery(db).exec(QStringLiteral("ROLLBACK;"));
+    return written ? QString() : DbTexts::NOT_WRITABLE.arg(reason);
 }
 } // namespace
 
-bool createSchema(QSqlDatabase& db)
+QString fileProblem(QSqlDatabase& db)
+{
+    QHash<QString, QString> types;
+    QString problem;
+    if (!readObjectTypes(db, types, problem))
+        return problem;
+    problem = tableProblem(db, types, DB::DB_TABLE_DEVICES, DB::DbTableDevicesList);
+    if (problem.isEmpty())
+        problem = tableProblem(db, types, DB::DB_TABLE_DEVDATA, DB::DbTableDevDataList);
+    if (problem.isEmpty())
+        problem = writeProblem(db);
+    return problem;
+}
+
+bool createSchema(QSqlDatabase& db, QString& problem)
 {
     for (const STable& table : TABLES)
         createTable(db, table);
     for (const SIndex& index : INDEXES) {
-        if (!createIndex(db, index))
+        if (!createIndex(db, index, problem))
             return false;
     }
     return true;

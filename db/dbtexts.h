@@ -20,6 +20,15 @@ inline const QString WAL_NOT_SET
 inline const QString MIRROR_NOT_READ
     = QStringLiteral("ERROR: [CDataBaseHandler::init] Invalid SQL request [1]");
 inline const QString DB_INITIALIZED = QStringLiteral("DB has been initialized, file:");
+// %1 = the file name, %2 = why it cannot be used (SQLite's reason where SQLite gave one).
+inline const QString FILE_REFUSED = QStringLiteral(
+    "CRITICAL_ERROR! Data base file [%1] cannot be used: %2. DataBaseHandler is not running!");
+// Reasons of FILE_REFUSED that SQLite does not give; %1 = table, %2 = what the file holds.
+inline const QString NOT_A_TABLE = QStringLiteral("\"%1\" is a %2, not a table");
+// %2 = the columns found, %3 = the columns needed first, in this order.
+inline const QString FOREIGN_COLUMNS
+    = QStringLiteral("table \"%1\" has the columns (%2) instead of (%3)");
+inline const QString NOT_WRITABLE = QStringLiteral("it cannot be written: %1");
 // %1 = the method that met the row
 inline const QString ROW_SIZE_IGNORED
     = QStringLiteral("WARNING: [CDataBaseHandler::%1] Register [%2] of device [%3] has bit size "
@@ -32,6 +41,18 @@ inline const QString TRANSACTION_NOT_STARTED
     = QStringLiteral("ERROR: [CDataBaseHandler::%1] Transaction is not started!");
 inline const QString TRANSACTION_NOT_COMMITTED
     = QStringLiteral("ERROR: [CDataBaseHandler::%1] Transaction is not committed!");
+// Reported once per cause, and once more when values are stored again; %1 = SQLite's reason.
+inline const QString VALUES_NOT_STORED = QStringLiteral(
+    "ERROR: [CDataBaseHandler::saveRegisterData] Register values are not stored: %1");
+inline const QString VALUES_STORED_AGAIN
+    = QStringLiteral("INFO: [CDataBaseHandler::saveRegisterData] Register values are stored again");
+// A deleted data base file is written anew from the open data base; %1 = the file name,
+// %2 = why the copy could not be written (reported once per cause).
+inline const QString FILE_NOT_RESTORED = QStringLiteral(
+    "ERROR: [CDataBaseHandler] Data base file [%1] has been deleted and is not restored yet: %2");
+inline const QString FILE_RESTORED = QStringLiteral(
+    "INFO: [CDataBaseHandler] Data base file [%1] has been deleted and is restored with every "
+    "device and the last values");
 inline const QString MIRROR_ROWS_NOT_READ
     = QStringLiteral("ERROR: [CDataBaseHandler::readMirrorRows] Invalid SQL request [1]");
 

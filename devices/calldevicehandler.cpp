@@ -13,8 +13,28 @@
 #include <QJsonParseError>
 #include <QMutexLocker>
 
+#include <sys/stat.h>
+
 namespace {
 const QString TEMPLATE_FILE_PATTERN = QStringLiteral("*.json");
+// Real templates take a few kilobytes.
+const qint64 MAX_TEMPLATE_SIZE = 1024 * 1024;
+
+// Only regular files of a sensible size are read: a FIFO would block start-up, a device such as
+// /dev/zero never ends, and a huge file would be held in memory whole.
+bool isTemplateFile(const QString& path, const QString& fileName)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        addLog(RegistryTexts::FILE_NOT_REGULAR.arg(fileName), CLogFile::LOG_TYPE_WARNING, true);
+        return false;
+    }
+    if (status.st_size <= MAX_TEMPLATE_SIZE)
+        return true;
+    addLog(RegistryTexts::FILE_TOO_LARGE.arg(fileName).arg(MAX_TEMPLATE_SIZE),
+        CLogFile::LOG_TYPE_WARNING, true);
+    return false;
+}
 } // namespace
 
 CAllDeviceHandler::CAllDeviceHandler() : QObject(nullptr)
@@ -35,8 +55,9 @@ void CAllDeviceHandler::init(const QString& templateFolder, CDataBaseHandler* da
         addLog(RegistryTexts::FOLDER_MISSING, CLogFile::LOG_TYPE_DEFAULT, true);
         return;
     }
-    const QStringList fileNames
-        = folder.entryList(QStringList {TEMPLATE_FILE_PATTERN}, QDir::Files, QDir::Name);
+    // Entries that are not files are listed too, so that skipping them is logged.
+    const QStringList fileNames = folder.entryList(QStringList {TEMPLATE_FILE_PATTERN},
+        QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     if (fileNames.isEmpty()) {
         addLog(RegistryTexts::FOLDER_EMPTY, CLogFile::LOG_TYPE_DEFAULT, true);
         return;
@@ -55,12 +76,15 @@ void CAllDeviceHandler::loadTemplateFile(const QString& folder, const QString& f
         addLog(RegistryTexts::FILE_MISSING.arg(fileName));
         return;
     }
+    if (!isTemplateFile(path, fileName))
+        return;
     if (!file.open(QIODevice::ReadOnly)) {
         addLog(RegistryTexts::FILE_NOT_OPENED.arg(fileName));
         return;
     }
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    // A file that grew since it was looked at is cut short, and then fails to parse.
+    const QJsonDocument document = QJsonDocument::fromJson(file.read(MAX_TEMPLATE_SIZE), &error);
     if (error.error != QJsonParseError::NoError) {
         addLog(RegistryTexts::FILE_NOT_PARSED.arg(path, error.errorString()).arg(error.offset));
         return;

@@ -13,6 +13,11 @@ inline const QString FOLDER_EMPTY
     = QStringLiteral("[CAllDeviceHandler::init] Directory with device signature is empty");
 inline const QString FILE_MISSING = QStringLiteral("File [%1] is not exist");
 inline const QString FILE_NOT_OPENED = QStringLiteral("File [%1] is not opened");
+inline const QString FILE_NOT_REGULAR
+    = QStringLiteral("WARNING: [CAllDeviceHandler::init] File [%1] is not a regular file. Skip");
+// %2 = the largest size read.
+inline const QString FILE_TOO_LARGE
+    = QStringLiteral("WARNING: [CAllDeviceHandler::init] File [%1] is larger than %2 bytes. Skip");
 // %1 = full path, %2 = the JSON parser's error text, %3 = its character offset.
 inline const QString FILE_NOT_PARSED = QStringLiteral(
     "ERROR: [CAllDeviceHandler] Invalid parsing JSON file [%1]: error[%2], row[%3]");
