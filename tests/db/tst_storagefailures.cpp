@@ -80,7 +80,10 @@ private slots:
 private:
     bool mountSmallFileSystem();
     bool startOn(const QString& dbPath);
-    QVector<quint16> modbusImage() { return database->getRegisterWords(PORT, 0, 1); }
+    QVector<quint16> modbusImage()
+    {
+        return database->getRegisterWords(PORT, 0, 1).value_or(QVector<quint16>());
+    }
 
     std::unique_ptr<QTemporaryDir> dir;
     CDataBaseHandler* database = nullptr;
