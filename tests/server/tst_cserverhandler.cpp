@@ -89,6 +89,8 @@ private slots:
     void webThreadCallerGetsItsOwnAnswer();
     void webThreadCallerWaitIsBounded();
     void largeDevicesListArrives();
+    void defaultTimingsPingAndReconnect();
+    void pingAnswerDuringSlowLoginIsNoRefusal();
 
 private:
     void start() { client->connectSlot(server->url().toString(), "user", "secret"); }
@@ -224,6 +226,38 @@ void TestServerHandler::largeDevicesListArrives()
     QCOMPARE(answers.first().at(0).toBool(), true);
     QCOMPARE(
         answers.first().at(1).value<QList<API::SServerDeviceInfo>>().size(), LARGE_LIST_DEVICES);
+}
+
+// The intervals at their real values: a ping 10 s after the login, and a new connection 10 s
+// after a ping that got no answer. Qt's coarse timers may fire up to 5 % early.
+void TestServerHandler::defaultTimingsPingAndReconnect()
+{
+    client->setTimings(CServerHandler::STimings());
+    QVERIFY(logIn());
+    const qint64 loginMs = server->received("auth_req").last().timeMs;
+    server->muteConnections();
+
+    QTRY_COMPARE_WITH_TIMEOUT(server->received("auth_req").size(), 2, 30000);
+    const qint64 pingMs = server->received("ping_req").at(1).timeMs; // the first unanswered
+    const qint64 reloginMs = server->received("auth_req").last().timeMs;
+    QVERIFY2(pingMs - loginMs >= 9500, qPrintable(QString::number(pingMs - loginMs)));
+    QVERIFY2(pingMs - loginMs <= 12000, qPrintable(QString::number(pingMs - loginMs)));
+    QVERIFY2(reloginMs - pingMs >= 9500, qPrintable(QString::number(reloginMs - pingMs)));
+    QVERIFY2(reloginMs - pingMs <= 12000, qPrintable(QString::number(reloginMs - pingMs)));
+}
+
+// The ping timer keeps running across a reconnection, so a ping can be answered while the new
+// login is still waiting for its answer: that answer is no refusal of the login.
+void TestServerHandler::pingAnswerDuringSlowLoginIsNoRefusal()
+{
+    QVERIFY(logIn());
+    server->setLoginDelay(5 * PING_PERIOD_MS);
+    server->dropConnections();
+
+    QTRY_COMPARE(server->received("auth_req").size(), 2);
+    QTRY_VERIFY(
+        server->received("ping_req").last().timeMs > server->received("auth_req").last().timeMs);
+    QTRY_COMPARE(status(), QString("ONLINE"));
 }
 
 QTEST_GUILESS_MAIN(TestServerHandler)

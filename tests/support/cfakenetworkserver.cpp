@@ -102,14 +102,20 @@ void CFakeNetworkServer::answer(QWebSocket* client, const QString& text)
     if (command == "ping_req") {
         send(client, {{"cmd", "ping_resp"}});
     } else if (command == "auth_req") {
-        send(client, {{"cmd", "auth_resp"}, {"status", true}, {"token", "fake-token"}});
+        sendLater(client, {{"cmd", "auth_resp"}, {"status", true}, {"token", "fake-token"}},
+            loginDelayMs);
     } else if (command == "get_devices_req" && devicesDelayMs >= 0) {
-        const QJsonObject response {
-            {"cmd", "get_devices_resp"}, {"status", devicesStatus}, {"devices_list", devices}};
-        QPointer<QWebSocket> target(client);
-        QTimer::singleShot(devicesDelayMs, this, [target, response]() {
-            if (target)
-                send(target, response);
-        });
+        sendLater(client,
+            {{"cmd", "get_devices_resp"}, {"status", devicesStatus}, {"devices_list", devices}},
+            devicesDelayMs);
     }
+}
+
+void CFakeNetworkServer::sendLater(QWebSocket* client, const QJsonObject& message, int delayMs)
+{
+    QPointer<QWebSocket> target(client);
+    QTimer::singleShot(delayMs, this, [target, message]() {
+        if (target)
+            send(target, message);
+    });
 }

@@ -42,6 +42,9 @@ public:
         devicesDelayMs = delayMs;
     }
 
+    // auth_resp is sent delayMs after the request, as a slow network server answers a login.
+    void setLoginDelay(int delayMs) { loginDelayMs = delayMs; }
+
     // Sends one uplink record as an rx message.
     void pushRx(const QJsonObject& record);
     // Aborts every connection without a closing handshake, as a lost network does.
@@ -58,6 +61,7 @@ signals:
 private:
     void acceptConnection();
     void answer(QWebSocket* client, const QString& text);
+    void sendLater(QWebSocket* client, const QJsonObject& message, int delayMs);
 
     QWebSocketServer* server;
     QList<QWebSocket*> clients;
@@ -68,4 +72,5 @@ private:
     QJsonArray devices;
     bool devicesStatus = true;
     int devicesDelayMs = 0;
+    int loginDelayMs = 0;
 };
