@@ -246,8 +246,8 @@ void TestServerHandler::defaultTimingsPingAndReconnect()
     QVERIFY2(reloginMs - pingMs <= 12000, qPrintable(QString::number(reloginMs - pingMs)));
 }
 
-// The ping timer keeps running across a reconnection, so a ping can be answered while the new
-// login is still waiting for its answer: that answer is no refusal of the login.
+// The ping timer keeps running from the connection before while a new login waits for its
+// answer; a ping answered meanwhile would read as a refusal of the login.
 void TestServerHandler::pingAnswerDuringSlowLoginIsNoRefusal()
 {
     QVERIFY(logIn());
@@ -255,8 +255,6 @@ void TestServerHandler::pingAnswerDuringSlowLoginIsNoRefusal()
     server->dropConnections();
 
     QTRY_COMPARE(server->received("auth_req").size(), 2);
-    QTRY_VERIFY(
-        server->received("ping_req").last().timeMs > server->received("auth_req").last().timeMs);
     QTRY_COMPARE(status(), QString("ONLINE"));
 }
 
