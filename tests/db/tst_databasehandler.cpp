@@ -10,6 +10,10 @@ private slots:
     void init();
     void failedRegistrationLeavesNothing();
     void registerValuesFollowEachUplink();
+    void placementNextToAnotherDevice_data();
+    void placementNextToAnotherDevice();
+    void nameFilterMatchesItsCharactersLiterally_data();
+    void nameFilterMatchesItsCharactersLiterally();
 
 private:
     CDbTestFixture fixture;
@@ -55,6 +59,63 @@ void TestDataBaseHandler::registerValuesFollowEachUplink()
         QCOMPARE(fixture.handler()->getRegistersData(id).value(0).value,
             QString::number(value.toInt(nullptr, 16)));
     }
+}
+
+void TestDataBaseHandler::placementNextToAnotherDevice_data()
+{
+    QTest::addColumn<int>("startAddr");
+    QTest::addColumn<int>("bitSize");
+    QTest::addColumn<bool>("accepted");
+
+    // The device already there takes registers 10 and 11.
+    QTest::newRow("ending right below it") << 8 << 32 << true;
+    QTest::newRow("starting right above it") << 12 << 16 << true;
+    QTest::newRow("reaching its first register") << 9 << 32 << false;
+    QTest::newRow("on its last register") << 11 << 16 << false;
+}
+
+void TestDataBaseHandler::placementNextToAnotherDevice()
+{
+    QFETCH(int, startAddr);
+    QFETCH(int, bitSize);
+    QFETCH(bool, accepted);
+    QCOMPARE(fixture.registerDevice("b1", 1270, 10, {registerEntry(0, 32)}), QString("accepted"));
+
+    const QString answer
+        = fixture.registerDevice("b2", 1270, startAddr, {registerEntry(0, bitSize)});
+
+    QCOMPARE(answer == "accepted", accepted);
+}
+
+void TestDataBaseHandler::nameFilterMatchesItsCharactersLiterally_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("backslash") << "\\" << QStringList {"a\\b"};
+    QTest::newRow("percent sign") << "%" << QStringList {"a%b"};
+    QTest::newRow("underscore") << "_" << QStringList {"a_b"};
+    QTest::newRow("letter") << "x" << QStringList {"axb"};
+}
+
+void TestDataBaseHandler::nameFilterMatchesItsCharactersLiterally()
+{
+    QFETCH(QString, filter);
+    const QStringList stored = {"a\\b", "a%b", "a_b", "axb"};
+    for (int i = 0; i < stored.size(); ++i) {
+        const QString devEui = QString("c%1").arg(i);
+        QCOMPARE(
+            fixture.registerDevice(devEui, 1280, i, {registerEntry(0, 16)}), QString("accepted"));
+        QCOMPARE(fixture.exec(QString("UPDATE devices SET name = '%1' WHERE dev_eui = '%2'")
+                                  .arg(stored.at(i), devEui)),
+            QString());
+    }
+
+    QStringList names;
+    for (const DB::SDeviceRegMapDescription& device : fixture.handler()->getDevices(filter))
+        names.append(device.name);
+
+    QTEST(names, "names");
 }
 
 QTEST_GUILESS_MAIN(TestDataBaseHandler)
