@@ -30,6 +30,8 @@ class TestRequestParser : public QObject
 private slots:
     void state_data();
     void state();
+    void foldedHeader_data();
+    void foldedHeader();
     void replayFixtures_data();
     void replayFixtures();
 };
@@ -68,6 +70,27 @@ void TestRequestParser::state()
 
     QTEST(int(result.state), "state");
     QTEST(int(result.consumedBytes), "consumed");
+}
+
+void TestRequestParser::foldedHeader_data()
+{
+    QTest::addColumn<QByteArray>("fold");
+    QTest::addColumn<QString>("host");
+
+    QTest::newRow("space") << QByteArray(" ") << "a b";
+    QTest::newRow("tab") << QByteArray("\t") << "a\tb";
+}
+
+// A line starting with white space continues the header line before it.
+void TestRequestParser::foldedHeader()
+{
+    QFETCH(QByteArray, fold);
+
+    const RequestParser::ParseResult result
+        = RequestParser::parse("GET / HTTP/1.1\r\nHost: a\r\n" + fold + "b\r\n\r\n");
+
+    QCOMPARE(result.state, RequestParser::Complete);
+    QTEST(result.request.headers.value("host"), "host");
 }
 
 // Inputs that once made the parser crash, hang or run out of memory.
