@@ -96,8 +96,8 @@ private slots:
     void skippedFieldLeavesTheOthers();
     void payloadOfTheWrongSizeStoresNothing_data();
     void payloadOfTheWrongSizeStoresNothing();
-    void snrRegisters_data();
-    void snrRegisters();
+    void serverValueRegisters_data();
+    void serverValueRegisters();
 
 private:
     // Decodes an uplink with this payload by deviceTemplate into set.
@@ -305,26 +305,34 @@ void TestPayloadDecoder::payloadOfTheWrongSizeStoresNothing()
     QCOMPARE(logTexts(log), QStringList {logEntry});
 }
 
-// The SNR is rounded to a 32-bit number; one out of that range saturates.
-void TestPayloadDecoder::snrRegisters_data()
+// Server values go to their registers as 32-bit numbers: the SNR rounded, saturating outside
+// that range, the frame counter whole.
+void TestPayloadDecoder::serverValueRegisters_data()
 {
+    QTest::addColumn<QString>("dataCode");
     QTest::addColumn<double>("snr");
+    QTest::addColumn<uint>("fcnt");
     QTest::addColumn<QString>("fullValue");
 
-    QTest::newRow("-7.5 rounds up to -7") << -7.5 << "fffffff9";
-    QTest::newRow("1e300 saturates high") << 1e300 << "7fffffff";
-    QTest::newRow("-1e300 saturates low") << -1e300 << "80000000";
+    const QString snr = REGS::REGS_JSON_KEY_CODE_SNR;
+    const QString fcnt = REGS::REGS_JSON_KEY_CODE_FCNT;
+    QTest::newRow("snr -7.5 rounds up to -7") << snr << -7.5 << 0u << "fffffff9";
+    QTest::newRow("snr 1e300 saturates high") << snr << 1e300 << 0u << "7fffffff";
+    QTest::newRow("snr -1e300 saturates low") << snr << -1e300 << 0u << "80000000";
+    QTest::newRow("fcnt 70000") << fcnt << 0.0 << 70000u << "00011170";
 }
 
-void TestPayloadDecoder::snrRegisters()
+void TestPayloadDecoder::serverValueRegisters()
 {
+    QFETCH(QString, dataCode);
     QFETCH(double, snr);
+    QFETCH(uint, fcnt);
     deviceTemplate = packetTemplate(2, {field(1, 8, UINTEGER)});
-    deviceTemplate.serverData.insert(
-        REGS::REGS_JSON_KEY_CODE_SNR, serverEntry(REGS::REGS_JSON_KEY_CODE_SNR, 32));
+    deviceTemplate.serverData.insert(dataCode, serverEntry(dataCode, 32));
     API::SApiDeviceData data;
     data.devEui = DEV_EUI;
     data.snr = snr;
+    data.fcnt = fcnt;
     data.data = QByteArray::fromHex("0101");
     DB::SDeviceRegMapDescription device;
     device.devEui = DEV_EUI;
