@@ -372,6 +372,9 @@ void CServerHandler::handleAuthPhaseMessage(const QJsonObject& message)
 
 void CServerHandler::handleVerifiedPhaseMessage(const QJsonObject& message)
 {
+    // Any message shows the server alive: behind a long burst of uplinks the ping answer comes
+    // late, and the burst must not get the connection dropped.
+    responseTimer.stop();
     if (!message.contains(API::API_JSON_KEY_CMD)) {
         qDebug().noquote() << ServerTexts::VERIFIED_PHASE_NO_COMMAND;
         return;
@@ -388,8 +391,6 @@ void CServerHandler::handleVerifiedPhaseMessage(const QJsonObject& message)
         const API::SApiDeviceData packet = API::chooseLastUplink(message);
         if (packet.valid)
             emit newPacketReceived(packet);
-    } else if (command == API::API_JSON_CMD_PINGRESP) {
-        responseTimer.stop();
     }
 }
 

@@ -91,6 +91,7 @@ private slots:
     void largeDevicesListArrives();
     void defaultTimingsPingAndReconnect();
     void pingAnswerDuringSlowLoginIsNoRefusal();
+    void uplinksKeepTheConnectionAlive();
 
 private:
     void start() { client->connectSlot(server->url().toString(), "user", "secret"); }
@@ -256,6 +257,24 @@ void TestServerHandler::pingAnswerDuringSlowLoginIsNoRefusal()
 
     QTRY_COMPARE(server->received("auth_req").size(), 2);
     QTRY_COMPARE(status(), QString("ONLINE"));
+}
+
+// Behind a long burst of uplinks a ping answer comes late: the uplinks themselves show that the
+// server is there.
+void TestServerHandler::uplinksKeepTheConnectionAlive()
+{
+    QVERIFY(logIn());
+    server->setPingsAnswered(false);
+    QSignalSpy uplinks(client.get(), &CServerHandler::newPacketReceived);
+
+    QTimer pusher;
+    connect(&pusher, &QTimer::timeout, server.get(), [this] {
+        server->pushRx({{"devEui", "A1"}, {"type", "UNCONF_UP"}, {"data", "0101"}});
+    });
+    pusher.start(PING_PERIOD_MS / 4);
+    QTRY_VERIFY_WITH_TIMEOUT(uplinks.count() >= 40, 10 * PING_PERIOD_MS * 4);
+
+    QCOMPARE(connections->count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestServerHandler)

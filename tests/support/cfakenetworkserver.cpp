@@ -100,7 +100,8 @@ void CFakeNetworkServer::answer(QWebSocket* client, const QString& text)
 
     const QString command = request.value("cmd").toString();
     if (command == "ping_req") {
-        send(client, {{"cmd", "ping_resp"}});
+        if (pingsAnswered)
+            send(client, {{"cmd", "ping_resp"}});
     } else if (command == "auth_req") {
         sendLater(client, {{"cmd", "auth_resp"}, {"status", true}, {"token", "fake-token"}},
             loginDelayMs);

@@ -42,6 +42,8 @@ public:
         devicesDelayMs = delayMs;
     }
 
+    // Pings are left unanswered while everything else is answered.
+    void setPingsAnswered(bool answered) { pingsAnswered = answered; }
     // auth_resp is sent delayMs after the request, as a slow network server answers a login.
     void setLoginDelay(int delayMs) { loginDelayMs = delayMs; }
 
@@ -73,4 +75,5 @@ private:
     bool devicesStatus = true;
     int devicesDelayMs = 0;
     int loginDelayMs = 0;
+    bool pingsAnswered = true;
 };
