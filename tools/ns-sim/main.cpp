@@ -1,0 +1,73 @@
+// tarvex-ns-sim: a LoRaWAN network server for demonstrations and tests, speaking the WebSocket
+// JSON protocol Tarvex uses, with simulated devices read from a JSON file.
+
+#include "cdevicefile.h"
+#include "csimulatorserver.h"
+#include "nssimtexts.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+namespace {
+const QString DEFAULT_ADDRESS = QStringLiteral("127.0.0.1");
+const QString DEFAULT_PORT = QStringLiteral("8002");
+const QString DEFAULT_LOGIN = QStringLiteral("gateway");
+const QString DEFAULT_PASSWORD = QStringLiteral("secret");
+
+int fail(const QString& text)
+{
+    QTextStream(stderr) << "tarvex-ns-sim: " << text << '\n';
+    return 1;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvex-ns-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(NsSimTexts::DESCRIPTION);
+    parser.addHelpOption();
+    const QCommandLineOption listenOption(QStringLiteral("listen"), NsSimTexts::LISTEN_HELP,
+        QStringLiteral("address"), DEFAULT_ADDRESS);
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), NsSimTexts::PORT_HELP, QStringLiteral("port"), DEFAULT_PORT);
+    const QCommandLineOption loginOption(
+        QStringLiteral("login"), NsSimTexts::LOGIN_HELP, QStringLiteral("login"), DEFAULT_LOGIN);
+    const QCommandLineOption passwordOption(QStringLiteral("password"), NsSimTexts::PASSWORD_HELP,
+        QStringLiteral("password"), DEFAULT_PASSWORD);
+    parser.addOptions({listenOption, portOption, loginOption, passwordOption});
+    parser.addPositionalArgument(NsSimTexts::DEVICE_FILE_ARGUMENT, NsSimTexts::DEVICE_FILE_HELP);
+    parser.process(app);
+
+    if (parser.positionalArguments().size() != 1)
+        return fail(NsSimTexts::MISSING_DEVICE_FILE);
+    const QHostAddress address(parser.value(listenOption));
+    if (address.isNull())
+        return fail(NsSimTexts::INVALID_ADDRESS.arg(parser.value(listenOption)));
+    bool portIsNumber = false;
+    const uint port = parser.value(portOption).toUInt(&portIsNumber);
+    if (!portIsNumber || port > 65535)
+        return fail(NsSimTexts::INVALID_PORT.arg(parser.value(portOption)));
+
+    const QString fileName = parser.positionalArguments().constFirst();
+    CDeviceFile deviceFile;
+    if (!deviceFile.load(fileName))
+        return fail(deviceFile.errorText());
+
+    const CSimulatorServer::SCredentials credentials {
+        parser.value(loginOption), parser.value(passwordOption)};
+    CSimulatorServer server(deviceFile.devices(), deviceFile.gatewayId(), credentials);
+    if (!server.listen(address, quint16(port)))
+        return fail(
+            NsSimTexts::LISTEN_FAILED.arg(address.toString()).arg(port).arg(server.errorString()));
+    QTextStream(stderr) << NsSimTexts::LISTENING.arg(address.toString())
+                               .arg(server.port())
+                               .arg(credentials.login)
+                               .arg(deviceFile.devices().size())
+                               .arg(fileName)
+                        << '\n';
+    return app.exec();
+}
