@@ -129,18 +129,15 @@ bool CDeviceFile::parse(const QByteArray& content)
         error = NsSimTexts::FILE_NO_DEVICES.arg(path);
         return false;
     }
-    QSet<QString> devEuis;
     for (int i = 0; i < devices.size(); ++i) {
         const QJsonObject object = devices[i].toObject();
         const QString label = object.value(KEY_NAME).toString(object.value(KEY_DEV_EUI).toString());
-        QString problem = devices[i].isObject() ? readDevice(object) : NsSimTexts::NOT_AN_OBJECT;
-        if (problem.isEmpty() && devEuis.contains(simulated.last().identity().devEui))
-            problem = NsSimTexts::DUPLICATE_EUI.arg(simulated.last().identity().devEui);
+        const QString problem
+            = devices[i].isObject() ? readDevice(object) : NsSimTexts::NOT_AN_OBJECT;
         if (!problem.isEmpty()) {
             error = NsSimTexts::DEVICE_ERROR.arg(path).arg(i + 1).arg(label, problem);
             return false;
         }
-        devEuis.insert(simulated.last().identity().devEui);
     }
     return true;
 }
@@ -154,6 +151,10 @@ QString CDeviceFile::readDevice(const QJsonObject& object)
     }
     const CSimulatedDevice::SIdentity identity {object.value(KEY_DEV_EUI).toString().toUpper(),
         object.value(KEY_APP_EUI).toString().toUpper(), object.value(KEY_NAME).toString()};
+    for (const CSimulatedDevice& other : qAsConst(simulated)) {
+        if (other.identity().devEui == identity.devEui)
+            return NsSimTexts::DUPLICATE_EUI.arg(identity.devEui);
+    }
     if (identity.name.isEmpty())
         return NsSimTexts::NO_NAME;
     const double intervalSeconds = object.value(KEY_INTERVAL).toDouble(0);
