@@ -12,6 +12,7 @@ ns_port=${2:-28002}
 clone=$(mktemp -d)
 output="$clone.out"
 trap 'rm -rf "$clone" "$output"' EXIT
+: >"$output"
 
 git clone -q "$root" "$clone"
 start=$SECONDS

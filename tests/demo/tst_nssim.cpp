@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -147,7 +146,7 @@ bool TestNsSim::logIn(const QString& password)
 void TestNsSim::badDeviceFileIsNamedWithWhere_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("expected"); // %1 stands for the file's path
+    QTest::addColumn<QString>("expected"); // %1 stands for the file's name
 
     QTest::newRow("syntax error on line 3")
         << QByteArray("{\n \"devices\": [\n  {\"a\": 1,}\n]}") << "%1:3:11: not valid JSON: ";
@@ -186,16 +185,10 @@ void TestNsSim::badDeviceFileIsNamedWithWhere()
     QFETCH(QByteArray, content);
     QFETCH(QString, expected);
 
-    QTemporaryDir dir;
-    const QString path = dir.filePath("devices.json");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
     CDeviceFile deviceFile;
-    QVERIFY(!deviceFile.load(path));
-    QVERIFY2(
-        deviceFile.errorText().startsWith(expected.arg(path)), qPrintable(deviceFile.errorText()));
+    QVERIFY(!deviceFile.parse(content, "devices.json"));
+    QVERIFY2(deviceFile.errorText().startsWith(expected.arg("devices.json")),
+        qPrintable(deviceFile.errorText()));
 }
 
 void TestNsSim::driftChangesOnEveryUplinkWithinItsRange_data()

@@ -35,6 +35,7 @@ const QString KEY_STEP = QStringLiteral("step");
 
 const QString DEFAULT_GATEWAY_ID = QStringLiteral("00800000A0001234");
 const int DEFAULT_RSSI = -85;
+const double MAX_INTERVAL_S = 86400;
 const double DEFAULT_SNR = 7.5;
 
 const QMap<QString, CValueGenerator::EKind> GENERATORS {
@@ -92,41 +93,41 @@ void lineAndColumn(const QByteArray& content, int offset, int& line, int& column
 
 bool CDeviceFile::load(const QString& path)
 {
-    this->path = path;
-    simulated.clear();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = NsSimTexts::FILE_NOT_READ.arg(path, file.errorString());
         return false;
     }
-    return parse(file.readAll());
+    return parse(file.readAll(), path);
 }
 
-bool CDeviceFile::parse(const QByteArray& content)
+bool CDeviceFile::parse(const QByteArray& content, const QString& fileName)
 {
+    this->fileName = fileName;
+    simulated.clear();
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(content, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         int line = 0;
         int column = 0;
         lineAndColumn(content, parseError.offset, line, column);
-        error
-            = NsSimTexts::FILE_SYNTAX.arg(path).arg(line).arg(column).arg(parseError.errorString());
+        error = NsSimTexts::FILE_SYNTAX.arg(fileName).arg(line).arg(column).arg(
+            parseError.errorString());
         return false;
     }
     if (!document.isObject()) {
-        error = NsSimTexts::FILE_NOT_OBJECT.arg(path);
+        error = NsSimTexts::FILE_NOT_OBJECT.arg(fileName);
         return false;
     }
     const QJsonObject top = document.object();
     gateway = top.value(KEY_GATEWAY_ID).toString(DEFAULT_GATEWAY_ID).toUpper();
     if (!isEui(gateway)) {
-        error = NsSimTexts::FILE_BAD_GATEWAY.arg(path);
+        error = NsSimTexts::FILE_BAD_GATEWAY.arg(fileName);
         return false;
     }
     const QJsonArray devices = top.value(KEY_DEVICES).toArray();
     if (devices.isEmpty()) {
-        error = NsSimTexts::FILE_NO_DEVICES.arg(path);
+        error = NsSimTexts::FILE_NO_DEVICES.arg(fileName);
         return false;
     }
     for (int i = 0; i < devices.size(); ++i) {
@@ -135,7 +136,7 @@ bool CDeviceFile::parse(const QByteArray& content)
         const QString problem
             = devices[i].isObject() ? readDevice(object) : NsSimTexts::NOT_AN_OBJECT;
         if (!problem.isEmpty()) {
-            error = NsSimTexts::DEVICE_ERROR.arg(path).arg(i + 1).arg(label, problem);
+            error = NsSimTexts::DEVICE_ERROR.arg(fileName).arg(i + 1).arg(label, problem);
             return false;
         }
     }
@@ -158,7 +159,7 @@ QString CDeviceFile::readDevice(const QJsonObject& object)
     if (identity.name.isEmpty())
         return NsSimTexts::NO_NAME;
     const double intervalSeconds = object.value(KEY_INTERVAL).toDouble(0);
-    if (!(intervalSeconds > 0 && intervalSeconds < 86400))
+    if (!(intervalSeconds > 0 && intervalSeconds <= MAX_INTERVAL_S))
         return NsSimTexts::BAD_INTERVAL;
     qint64 rssi = DEFAULT_RSSI;
     if (!readOptional(object, KEY_RSSI, rssi))

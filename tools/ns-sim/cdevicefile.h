@@ -19,18 +19,19 @@ public:
     // Reads and checks the file. On false, errorText() says what is wrong and where: the line
     // and column of a syntax error, the device, packet and field of a bad value.
     bool load(const QString& path);
+    // The same check of a file's content; fileName stands for the file in the error text.
+    bool parse(const QByteArray& content, const QString& fileName);
 
     QString errorText() const { return error; }
     QString gatewayId() const { return gateway; }
     QList<CSimulatedDevice> devices() const { return simulated; }
 
 private:
-    bool parse(const QByteArray& content);
     QString readDevice(const QJsonObject& object);
     QString readPacket(const QJsonObject& object, int number, CPacketGenerator& packet);
     static QString readField(const QJsonObject& object, CPacketGenerator::SField& field);
 
-    QString path;
+    QString fileName; // names the file in error texts
     QString error;
     QString gateway;
     QList<CSimulatedDevice> simulated;

@@ -12,6 +12,9 @@
 using namespace SimProtocol;
 
 namespace {
+// Recent uplinks in a get_data_resp when the request names no limit.
+const int DEFAULT_DATA_LIMIT = 10;
+
 void send(QWebSocket* client, const QJsonObject& message)
 {
     client->sendTextMessage(
@@ -127,7 +130,8 @@ QJsonObject CSimulatorServer::devicesList() const
 QJsonObject CSimulatorServer::recentUplinks(const QJsonObject& request) const
 {
     const QString devEui = request.value(KEY_DEV_EUI).toString().toUpper();
-    const int limit = request.value(KEY_SELECT).toObject().value(KEY_LIMIT).toInt(10);
+    const int limit
+        = request.value(KEY_SELECT).toObject().value(KEY_LIMIT).toInt(DEFAULT_DATA_LIMIT);
     for (const CSimulatedDevice& device : devices) {
         if (device.identity().devEui == devEui) {
             return {{KEY_CMD, CMD_GET_DATA_RESP}, {KEY_STATUS, true}, {KEY_DEV_EUI, devEui},
