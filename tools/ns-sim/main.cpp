@@ -20,13 +20,18 @@ int fail(const QString& text)
     QTextStream(stderr) << "tarvex-ns-sim: " << text << '\n';
     return 1;
 }
-} // namespace
 
-int main(int argc, char* argv[])
+struct SOptions
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tarvex-ns-sim"));
+    QHostAddress address;
+    quint16 port = 0;
+    CSimulatorServer::SCredentials credentials;
+    QString deviceFile;
+};
 
+// Reads the command line (--help ends the program here); the problem found, or an empty text.
+QString readOptions(const QCoreApplication& app, SOptions& options)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(NsSimTexts::DESCRIPTION);
     parser.addHelpOption();
@@ -43,31 +48,43 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     if (parser.positionalArguments().size() != 1)
-        return fail(NsSimTexts::MISSING_DEVICE_FILE);
-    const QHostAddress address(parser.value(listenOption));
-    if (address.isNull())
-        return fail(NsSimTexts::INVALID_ADDRESS.arg(parser.value(listenOption)));
+        return NsSimTexts::MISSING_DEVICE_FILE;
+    options.address = QHostAddress(parser.value(listenOption));
+    if (options.address.isNull())
+        return NsSimTexts::INVALID_ADDRESS.arg(parser.value(listenOption));
     bool portIsNumber = false;
     const uint port = parser.value(portOption).toUInt(&portIsNumber);
     if (!portIsNumber || port > 65535)
-        return fail(NsSimTexts::INVALID_PORT.arg(parser.value(portOption)));
+        return NsSimTexts::INVALID_PORT.arg(parser.value(portOption));
+    options.port = quint16(port);
+    options.credentials = {parser.value(loginOption), parser.value(passwordOption)};
+    options.deviceFile = parser.positionalArguments().constFirst();
+    return QString();
+}
+} // namespace
 
-    const QString fileName = parser.positionalArguments().constFirst();
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvex-ns-sim"));
+
+    SOptions options;
+    const QString problem = readOptions(app, options);
+    if (!problem.isEmpty())
+        return fail(problem);
     CDeviceFile deviceFile;
-    if (!deviceFile.load(fileName))
+    if (!deviceFile.load(options.deviceFile))
         return fail(deviceFile.errorText());
-
-    const CSimulatorServer::SCredentials credentials {
-        parser.value(loginOption), parser.value(passwordOption)};
-    CSimulatorServer server(deviceFile.devices(), deviceFile.gatewayId(), credentials);
-    if (!server.listen(address, quint16(port)))
-        return fail(
-            NsSimTexts::LISTEN_FAILED.arg(address.toString()).arg(port).arg(server.errorString()));
-    QTextStream(stderr) << NsSimTexts::LISTENING.arg(address.toString())
+    CSimulatorServer server(deviceFile.devices(), deviceFile.gatewayId(), options.credentials);
+    if (!server.listen(options.address, options.port))
+        return fail(NsSimTexts::LISTEN_FAILED.arg(options.address.toString())
+                        .arg(options.port)
+                        .arg(server.errorString()));
+    QTextStream(stderr) << NsSimTexts::LISTENING.arg(options.address.toString())
                                .arg(server.port())
-                               .arg(credentials.login)
+                               .arg(options.credentials.login)
                                .arg(deviceFile.devices().size())
-                               .arg(fileName)
+                               .arg(options.deviceFile)
                         << '\n';
     return app.exec();
 }
