@@ -27,7 +27,7 @@ children=()
 # Stops what this script started: SIGTERM first (Tarvex shuts down in order), SIGKILL for
 # whatever still runs after 10 seconds.
 stop_children() {
-    local pid
+    local pid alive
     for pid in "${children[@]}"; do
         kill -TERM "$pid" 2>/dev/null || true
     done
