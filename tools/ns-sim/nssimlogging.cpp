@@ -1,0 +1,3 @@
+#include "nssimlogging.h"
+
+Q_LOGGING_CATEGORY(lcNsSim, "tarvex.nssim")
