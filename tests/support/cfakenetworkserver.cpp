@@ -112,8 +112,13 @@ void CFakeNetworkServer::answer(QWebSocket* client, const QString& text)
     }
 }
 
+// Without a delay the answer goes out at once, ahead of anything the test sends next.
 void CFakeNetworkServer::sendLater(QWebSocket* client, const QJsonObject& message, int delayMs)
 {
+    if (delayMs == 0) {
+        send(client, message);
+        return;
+    }
     QPointer<QWebSocket> target(client);
     QTimer::singleShot(delayMs, this, [target, message]() {
         if (target)
