@@ -19,7 +19,8 @@ fail() {
 required_depends=(libqt5core5a libqt5network5 libqt5websockets5 libqt5sql5 libqt5sql5-sqlite
                   libssl3 libsystemd0 zlib1g adduser)
 required_files=(./usr/bin/tarvex ./usr/lib/systemd/system/tarvex.service
-                ./usr/share/doc/tarvex/copyright ./usr/share/doc/tarvex/changelog.gz)
+                ./usr/share/doc/tarvex/copyright ./usr/share/doc/tarvex/changelog.gz
+                ./usr/share/man/man1/tarvex.1.gz)
 if [[ -d "$root/samples" ]]; then
     while IFS= read -r sample; do
         required_files+=("./usr/share/tarvex/${sample#"$root/samples/"}")
