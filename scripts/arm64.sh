@@ -23,4 +23,3 @@ cmake --build "$build" -j2
 "$root/scripts/package-check.sh" "$build"
 echo "arm64: built and packaged in $((SECONDS - start)) s"
 ctest --test-dir "$build" --output-on-failure -E '^(tst_pages|tst_hostilenetworkserver)$'
-echo "arm64: built and tested in $((SECONDS - start)) s"
