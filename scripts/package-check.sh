@@ -54,6 +54,12 @@ check_contents() {
             fail "$file is missing"
         fi
     done
+    # The settings, with the web password, are made on the target by postinst, never shipped.
+    if awk '{print $6}' <<<"$listing" | grep -q "settings\.conf$"; then
+        fail "the package ships a settings.conf"
+    else
+        pass "ships no settings.conf"
+    fi
     size=$(awk '$6 == "./usr/bin/tarvex" {print $3}' <<<"$listing")
     echo "package-check: stripped ./usr/bin/tarvex of $(dpkg-deb -f "$deb" Architecture): $size bytes"
 }
