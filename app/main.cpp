@@ -53,6 +53,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 namespace {
@@ -221,6 +222,9 @@ int main(int argc, char* argv[])
     const QMetaObject::Connection uplinks = connectUplinks(server, registry);
     QTimer::singleShot(0, server, &CServerHandler::reconnect);
     openStoredDevices(database, registry);
+    // The web interface listens and the stored devices are open: tell systemd (Type=notify) the
+    // service is ready. Outside systemd there is no notification socket and this does nothing.
+    sd_notify(0, "READY=1");
 
     const int status = app.exec();
 

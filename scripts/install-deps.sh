@@ -1,14 +1,37 @@
 #!/usr/bin/env bash
 # Installs the Debian packages and npm packages Tarvex needs that are not installed yet.
 #   install-deps.sh          what building and running the gateway needs
-#   install-deps.sh --test   also what the tests, benchmarks and fuzzers need
+#   install-deps.sh --test   also what the tests, benchmarks, fuzzers and package checks need
+#   install-deps.sh --arm64  also the cross compiler, qemu-user and the arm64 libraries of the
+#                            cross build (scripts/arm64.sh); with --test, those of its tests too
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+test=false
+arm64=false
+for option in "$@"; do
+    case "$option" in
+        --test) test=true ;;
+        --arm64) arm64=true ;;
+        *) echo "usage: $0 [--test] [--arm64]" >&2; exit 2 ;;
+    esac
+done
+
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5websockets5-dev libqt5sql5-sqlite
-          zlib1g-dev libssl-dev)
-if [[ "${1:-}" == "--test" ]]; then
-    packages+=(libmodbus-dev mbpoll curl openssl sqlite3 wrk clang libclang-rt-14-dev chromium)
+          zlib1g-dev libssl-dev libsystemd-dev)
+if $test; then
+    packages+=(libmodbus-dev mbpoll curl openssl sqlite3 wrk clang libclang-rt-14-dev chromium
+               lintian systemd)
+fi
+# Debian's multiarch: the arm64 libraries and headers install beside the host's, and the host's
+# moc and rcc (qtbase5-dev-tools) serve both builds.
+if $arm64; then
+    packages+=(g++-aarch64-linux-gnu qemu-user-static qtbase5-dev-tools qtbase5-dev:arm64
+               libqt5websockets5-dev:arm64 libqt5sql5-sqlite:arm64 zlib1g-dev:arm64
+               libssl-dev:arm64 libsystemd-dev:arm64)
+    if $test; then
+        packages+=(libmodbus-dev:arm64)
+    fi
 fi
 
 missing=()
@@ -29,6 +52,9 @@ if ((${#missing[@]} > 0)); then
         sudo="sudo"
     fi
     echo "Installing: ${missing[*]}"
+    if $arm64 && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+        $sudo dpkg --add-architecture arm64
+    fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}"
