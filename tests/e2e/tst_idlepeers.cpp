@@ -109,6 +109,13 @@ private slots:
 
 private:
     bool startLimitedService(quint16 modbusPort);
+    // The end of what the service wrote on standard error, to say why it did not come up.
+    QString consoleTail() const
+    {
+        QFile console(dir.filePath("console.txt"));
+        return console.open(QIODevice::ReadOnly) ? QString::fromUtf8(console.readAll().right(2000))
+                                                 : QString();
+    }
     int webStatus();
 
     QTemporaryDir dir;
@@ -165,14 +172,14 @@ bool TestIdlePeers::startLimitedService(quint16 modbusPort)
             QString::fromLocal8Bit(qgetenv("TARVEX_BINARY"))});
     return tarvex.waitForStarted(WAIT_MS)
         && QTest::qWaitFor(
-            [this] { return networkServer.received("auth_req").size() == 1; }, WAIT_MS)
+            [this] { return !networkServer.received("auth_req").isEmpty(); }, WAIT_MS)
         && QTest::qWaitFor([this] { return webStatus() == 200; }, WAIT_MS);
 }
 
 void TestIdlePeers::serviceKeepsWorkingUnderIdlePeers()
 {
     const quint16 modbusPort = freePort();
-    QVERIFY(startLimitedService(modbusPort));
+    QVERIFY2(startLimitedService(modbusPort), qPrintable(consoleTail()));
 
     // Peers accepted first, each holding the first half of a read request.
     std::vector<std::unique_ptr<QTcpSocket>> stalled = connectPeers(modbusPort, STALLED_PEERS);
@@ -193,8 +200,10 @@ void TestIdlePeers::serviceKeepsWorkingUnderIdlePeers()
     QVERIFY2(cpuShare < MAX_IDLE_CPU_SHARE, qPrintable(QString("CPU %1").arg(cpuShare)));
 
     QCOMPARE(webStatus(), 200);
+    // A loaded machine may have made the client log in more than once already.
+    const int logins = networkServer.received("auth_req").size();
     networkServer.dropConnections();
-    QTRY_COMPARE_WITH_TIMEOUT(networkServer.received("auth_req").size(), 2, WAIT_MS);
+    QTRY_VERIFY_WITH_TIMEOUT(networkServer.received("auth_req").size() > logins, WAIT_MS);
     networkServer.pushRx(
         QJsonObject {{"devEui", DEV_EUI.toLower()}, {"type", "UNCONF_UP"}, {"data", "0100d7"}});
     // The stalled peers are closed, and a new master is served the value of the uplink.
