@@ -70,6 +70,8 @@ quint16 CSimulatorServer::port() const
 void CSimulatorServer::acceptConnections()
 {
     while (QWebSocket* client = server->nextPendingConnection()) {
+        // The caller owns an accepted socket: one still open goes with the simulator.
+        client->setParent(this);
         qCInfo(lcNsSim).noquote() << "connection from" << client->peerAddress().toString();
         connect(client, &QWebSocket::textMessageReceived, this,
             [this, client](const QString& text) { answer(client, text); });
