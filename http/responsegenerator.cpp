@@ -12,6 +12,22 @@ namespace {
 
 const QString GZIP = QStringLiteral("gzip");
 
+// The content gzipped, empty when that failed. The last content compressed in this thread is
+// kept with its result: a page polls the same answer again and again, and compressing it costs
+// more than all else its request takes.
+QByteArray gzipped(const QByteArray& content)
+{
+    thread_local QByteArray lastContent;
+    thread_local QByteArray lastCompressed;
+    if (content != lastContent) {
+        bool ok = false;
+        const QByteArray compressed = Utils::Gzip::compress(content, GZIP_COMPRESSION_LEVEL, &ok);
+        lastContent = content;
+        lastCompressed = ok ? compressed : QByteArray();
+    }
+    return lastCompressed;
+}
+
 } // namespace
 
 QString httpDate()
@@ -35,10 +51,9 @@ void compressContent(Response& response)
     if (contentType == CONTENT_TYPE_GIF || contentType == CONTENT_TYPE_PNG)
         return;
 
-    bool ok = false;
-    const QByteArray compressed
-        = Utils::Gzip::compress(response.content, GZIP_COMPRESSION_LEVEL, &ok);
-    if (!ok || compressed.size() + GZIP_HEADER_LINE_SIZE >= response.content.size())
+    const QByteArray compressed = gzipped(response.content);
+    if (compressed.isEmpty()
+        || compressed.size() + GZIP_HEADER_LINE_SIZE >= response.content.size())
         return;
 
     response.content = compressed;

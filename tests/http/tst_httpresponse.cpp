@@ -48,6 +48,7 @@ class TestHttpResponse : public QObject
 private slots:
     void compression_data();
     void compression();
+    void repeatedAnswerCompressedAlike();
 };
 
 void TestHttpResponse::compression_data()
@@ -81,6 +82,27 @@ void TestHttpResponse::compression()
     QCOMPARE(headerValue(wire, "content-encoding"), compressed ? "gzip" : "<absent>");
     QCOMPARE(headerValue(wire, "content-length"), QByteArray::number(body.size()));
     QCOMPARE(compressed ? gunzip(body, content.size()) : body, content);
+}
+
+// The same answer sent again comes out as before; another answer of the same size comes out as
+// itself, not as the one before.
+void TestHttpResponse::repeatedAnswerCompressedAlike()
+{
+    const QByteArray first = randomBytes(3000, 16);
+    QByteArray second = first;
+    second[1500] = char(second.at(1500) ^ 1);
+    QByteArray bodies[3];
+    const QByteArray contents[3] = {first, first, second};
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray wire = Http::toByteArray({{200, QStringLiteral("OK")},
+            {{Http::HEADER_CONTENT_TYPE, Http::CONTENT_TYPE_JSON},
+                {Http::HEADER_CONTENT_ENCODING, "gzip"}},
+            contents[i]});
+        bodies[i] = wire.mid(wire.indexOf("\r\n\r\n") + 4);
+    }
+
+    QCOMPARE(gunzip(bodies[1], first.size()), first);
+    QCOMPARE(gunzip(bodies[2], second.size()), second);
 }
 
 QTEST_GUILESS_MAIN(TestHttpResponse)
