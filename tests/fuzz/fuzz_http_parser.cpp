@@ -1,28 +1,14 @@
 // Feeds arbitrary bytes to the HTTP request parser, as a connection's receive buffer would.
 
+#include "quietmessages.h"
 #include "requestparser.h"
-
-#include <QtGlobal>
 
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-// The parser warns about every bad request; at fuzzing speed that is only noise.
-void dropMessage(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool silenced = [] {
-        qInstallMessageHandler(dropMessage);
-        return true;
-    }();
-    Q_UNUSED(silenced);
+    silenceQtMessages();
 
     const QByteArray buffer(reinterpret_cast<const char*>(data), static_cast<int>(size));
     const Http::RequestParser::ParseResult result = Http::RequestParser::parse(buffer);

@@ -89,6 +89,7 @@ private slots:
     void webThreadCallerGetsItsOwnAnswer();
     void webThreadCallerWaitIsBounded();
     void largeDevicesListArrives();
+    void messageRepeatingAKeyIsDropped();
 
 private:
     void start() { client->connectSlot(server->url().toString(), "user", "secret"); }
@@ -116,6 +117,7 @@ void TestServerHandler::initTestCase()
     // The types that travel queued, registered as the service does at start-up.
     qRegisterMetaType<COMM::EServerStatus>("COMM::EServerStatus");
     qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
+    qRegisterMetaType<API::SApiDeviceData>("API::SApiDeviceData");
     QVERIFY(CSettings::getInstance(dir.filePath("settings.conf")));
     CLogFile::getInstance(dir.filePath("history.log"), QString());
 }
@@ -224,6 +226,21 @@ void TestServerHandler::largeDevicesListArrives()
     QCOMPARE(answers.first().at(0).toBool(), true);
     QCOMPARE(
         answers.first().at(1).value<QList<API::SServerDeviceInfo>>().size(), LARGE_LIST_DEVICES);
+}
+
+// Qt's JSON parser loses the memory of a value whose key comes again, so a server could fill the
+// memory with such messages; they are dropped unparsed. The uplink after it still arrives.
+void TestServerHandler::messageRepeatingAKeyIsDropped()
+{
+    QVERIFY(logIn());
+    QSignalSpy uplinks(client.get(), &CServerHandler::newPacketReceived);
+
+    server->pushText(
+        R"({"cmd":"rx","type":"UNCONF_UP","devEui":"00AA","data":["01"],"data":"02"})");
+    server->pushRx({{"type", "UNCONF_UP"}, {"devEui", "00BB"}, {"data", "03"}});
+
+    QTRY_COMPARE(uplinks.count(), 1);
+    QCOMPARE(uplinks.first().at(0).value<API::SApiDeviceData>().devEui, QString("00BB"));
 }
 
 QTEST_GUILESS_MAIN(TestServerHandler)
