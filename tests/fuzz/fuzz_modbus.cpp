@@ -7,14 +7,13 @@
 // an accepted master. Every input gets a connection of its own: nothing carries over.
 
 #include "cconnectionhandler.h"
-#include "quietmessages.h"
+#include "fuzzsupport.h"
 
 #include <QCoreApplication>
 #include <QtEndian>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,9 +35,11 @@ quint16 imageWord(int address)
 // exist and that fit one answer.
 std::optional<QVector<quint16>> readImage(quint16 port, int first, int count)
 {
-    if (port != PORT || first < 0 || count < 0 || count > MAX_QUANTITY
-        || first + count > REGISTER_COUNT)
-        std::abort();
+    check(port == PORT);
+    check(first >= 0);
+    check(count >= 0);
+    check(count <= MAX_QUANTITY);
+    check(first + count <= REGISTER_COUNT);
     if (first >= FIRST_FAILING_REGISTER)
         return std::nullopt;
     QVector<quint16> words;
@@ -145,10 +146,9 @@ bool isOpen(const CConnectionHandler& connection)
 // Lets the connection take in every byte sent so far and collects its answers.
 void serve(CConnectionHandler& connection, int connectionFd, int masterFd, QByteArray& received)
 {
-    while (isOpen(connection) && bytesWaiting(connectionFd) > 0) {
-        if (!connection.waitForReadyRead(5000))
-            std::abort(); // bytes are waiting, so the connection must read them
-    }
+    // Bytes are waiting, so the connection must read them, unless it drops the peer meanwhile.
+    while (isOpen(connection) && bytesWaiting(connectionFd) > 0)
+        check(connection.waitForReadyRead(5000) || !isOpen(connection));
     while (isOpen(connection) && connection.bytesToWrite() > 0) {
         connection.flush();
         readAvailable(masterFd, received);
@@ -159,13 +159,11 @@ void serve(CConnectionHandler& connection, int connectionFd, int masterFd, QByte
 QByteArray exchange(const QByteArray& stream, int pieceSize)
 {
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
-        std::abort();
+    check(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0);
     const int connectionFd = fds[0];
     const int masterFd = fds[1];
     auto* connection = new CConnectionHandler(PORT, readImage, nullptr);
-    if (!connection->setSocketDescriptor(connectionFd))
-        std::abort();
+    check(connection->setSocketDescriptor(connectionFd));
 
     QByteArray received;
     for (int offset = 0; offset < stream.size() && isOpen(*connection); offset += pieceSize) {
@@ -198,10 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray received = exchange(stream, pieceSize);
     const SExpected expected = expectedAnswers(stream);
     // A dropped connection may lose the answers it had not sent yet, never send wrong ones.
-    const bool answered
-        = expected.dropped ? expected.answers.startsWith(received) : received == expected.answers;
-    if (!answered)
-        std::abort();
+    check(expected.dropped ? expected.answers.startsWith(received) : received == expected.answers);
     QCoreApplication::sendPostedEvents();
     return 0;
 }

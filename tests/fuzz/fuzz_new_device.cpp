@@ -2,24 +2,14 @@
 // application controller do, and checks that every device the reader accepts fits the 16-bit
 // register map and can listen on its port.
 
-#include "jsonduplicatekeys.h"
+#include "fuzzsupport.h"
 #include "newdevicereader.h"
-#include "quietmessages.h"
-
-#include <QJsonDocument>
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 const int MAX_ADDRESS = 65535;
 const int MAX_REGISTERS = 50;
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void checkRegister(const REGS::SRegisterInfo& info, int startAddr)
 {
@@ -52,13 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The request parser refuses a body that repeats a key; one that is not an object reads as
     // an empty object, as the controller takes it.
-    const QByteArray text
-        = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
-    if (hasDuplicateKeys(text))
+    const std::optional<QJsonDocument> body = readJson(inputBytes(data, size));
+    if (!body)
         return 0;
-    const QJsonDocument body = QJsonDocument::fromJson(text);
     DB::SDeviceRegMapDescription device;
-    const QString refusal = readNewDevice(body.object(), device);
+    const QString refusal = readNewDevice(body->object(), device);
     if (refusal.isEmpty())
         checkDevice(device);
     return 0;

@@ -3,12 +3,11 @@
 // that every register text it writes fits a register.
 
 #include "cpayloaddecoder.h"
-#include "quietmessages.h"
+#include "fuzzsupport.h"
 
 #include <QJsonDocument>
 
 #include <cstdint>
-#include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
@@ -56,9 +55,9 @@ const REGS::SDeviceTemplate& fixedTemplate()
 {
     static const REGS::SDeviceTemplate deviceTemplate(
         QJsonDocument::fromJson(QByteArray(TEMPLATE)).object());
-    if (!deviceTemplate.valid || deviceTemplate.packets.size() != 3
-        || deviceTemplate.serverData.size() != 6)
-        std::abort();
+    check(deviceTemplate.valid);
+    check(deviceTemplate.packets.size() == 3);
+    check(deviceTemplate.serverData.size() == 6);
     return deviceTemplate;
 }
 
@@ -94,11 +93,10 @@ DB::SDbDevRegParam consumeScaling(FuzzedDataProvider& input)
 void checkTexts(const DB::SDbDeviceRegDataSet& dataSet)
 {
     for (const DB::SDbDeviceRegDataRewrite& rewrite : dataSet.rewrites) {
-        if (rewrite.value.isEmpty() || rewrite.value.size() > DIGITS_PER_REGISTER)
-            std::abort();
+        check(!rewrite.value.isEmpty());
+        check(rewrite.value.size() <= DIGITS_PER_REGISTER);
         // Numbers take at most 16 digits, texts at most their 8 bytes, EUIs their 16 digits.
-        if (rewrite.fullValue.size() > MAX_FULL_TEXT)
-            std::abort();
+        check(rewrite.fullValue.size() <= MAX_FULL_TEXT);
     }
 }
 } // namespace
@@ -122,8 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         = [&scaling](const QString&, uint) { return scaling; };
     DB::SDbDeviceRegDataSet dataSet;
     const bool decoded = CPayloadDecoder::decode(uplink, device, deviceTemplate, lookup, dataSet);
-    if (!decoded && !dataSet.rewrites.isEmpty())
-        std::abort(); // nothing is stored for a payload that does not match
+    // Nothing is stored for a payload that does not match.
+    check(decoded || dataSet.rewrites.isEmpty());
     checkTexts(dataSet);
     return 0;
 }
