@@ -24,6 +24,7 @@ inline const QString INVALID_HEADER = QStringLiteral("invalid http header:");
 // Followed by the JSON parser's error text, JSON_PARSE_ERROR_AT and the error offset.
 inline const QString JSON_PARSE_ERROR = QStringLiteral("JSON parse error:");
 inline const QString JSON_PARSE_ERROR_AT = QStringLiteral("on");
+inline const QString JSON_DUPLICATE_KEY = QStringLiteral("JSON parse error: duplicate key");
 inline const QString NO_BOUNDARY
     = QStringLiteral("Could not find boundary in multipart/form-data header!");
 inline const QString EMPTY_BOUNDARY = QStringLiteral("boundary delimiter field empty!");

@@ -3,6 +3,7 @@
 #include "bytearrayutils.h"
 #include "httplimits.h"
 #include "httptexts.h"
+#include "jsonduplicatekeys.h"
 #include "stringutils.h"
 
 #include <QDebug>
@@ -189,6 +190,10 @@ bool RequestParser::parsePostMessage(const QByteArray& data)
     }
 
     if (lowerType.startsWith(CONTENT_TYPE_JSON)) {
+        if (hasDuplicateKeys(data)) {
+            qWarning().noquote() << Q_FUNC_INFO << HttpTexts::JSON_DUPLICATE_KEY;
+            return false;
+        }
         QJsonParseError error;
         const QJsonDocument json = QJsonDocument::fromJson(data, &error);
         if (error.error != QJsonParseError::NoError) {

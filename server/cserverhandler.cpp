@@ -4,6 +4,7 @@
 #include "apimessages.h"
 #include "clogfile.h"
 #include "csettings.h"
+#include "jsonduplicatekeys.h"
 #include "logquote.h"
 #include "serverlogging.h"
 #include "servertexts.h"
@@ -308,7 +309,12 @@ void CServerHandler::serverStatusChangedSlot(COMM::EServerStatus newStatus)
 
 void CServerHandler::textMessageReceivedSlot(const QString& message)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
+    const QByteArray text = message.toUtf8();
+    if (hasDuplicateKeys(text)) {
+        qCWarning(lcServer) << "Message with a repeated key dropped";
+        return;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(text);
     if (!document.isObject()) {
         qDebug().noquote() << ServerTexts::NOT_A_JSON_OBJECT;
         return;

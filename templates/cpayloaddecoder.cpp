@@ -18,6 +18,10 @@ const int TYPE_DIGITS = 2; // packet type in log messages
 const int EUI_LAST_GROUP = 12; // character index of an EUI's last four-digit group
 const quint64 MS_PER_SECOND = 1000;
 
+// A value's first register lies within this many registers of the device's start register, on
+// either side; further away it could not be a register of the 16-bit map.
+const int MAX_REGISTER_DISTANCE = 65535;
+
 // Register bit sizes above these limits make an EUI start at an earlier four-digit group.
 const int EUI_ONE_REGISTER_BITS = 16;
 const int EUI_TWO_REGISTERS_BITS = 32;
@@ -105,9 +109,22 @@ void writeWord32(
     set.appendRewriteData(low, regOffset, low);
 }
 
+// False, logged, for a value placed where no register of the device can be. Such a value is
+// skipped, so that no register offset is ever computed past the range of an int.
+bool fitsRegisterMap(int regOffset, const QString& name)
+{
+    if (regOffset >= -MAX_REGISTER_DISTANCE && regOffset <= MAX_REGISTER_DISTANCE)
+        return true;
+    addLog(
+        TemplateTexts::VALUE_OUTSIDE_REGISTER_MAP.arg(logQuote(name), QString::number(regOffset)));
+    return false;
+}
+
 void appendServerData(
     const REGS::SServerData& entry, const API::SApiDeviceData& data, DB::SDbDeviceRegDataSet& set)
 {
+    if (!fitsRegisterMap(entry.regMapBias, entry.dataName))
+        return;
     const QString& code = entry.dataCode;
     const int r = entry.regMapBias;
     if (code == REGS::REGS_JSON_KEY_CODE_TS) {
@@ -209,12 +226,15 @@ void appendField(const REGS::SDevicePacketField& field, const API::SApiDeviceDat
         return;
     }
     // A template whose fields exceed its packet size must not make us read past the payload.
-    if (field.packetBias < 0 || field.packetBias + byteCount > data.data.size()) {
+    // Compared without adding to the offset, which may be as large as an int goes.
+    if (field.packetBias < 0 || field.packetBias > data.data.size() - byteCount) {
         addLog(TemplateTexts::FIELD_OUTSIDE_PACKET.arg(logQuote(field.dataName),
             QString::number(field.packetBias), QString::number(byteCount),
             QString::number(data.data.size())));
         return;
     }
+    if (!fitsRegisterMap(field.regMapBias, field.dataName))
+        return;
 
     QByteArray bytes = data.data.mid(field.packetBias, byteCount);
     QString text;

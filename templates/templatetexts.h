@@ -37,5 +37,8 @@ inline const QString UNSUPPORTED_DATA_TYPE = QStringLiteral(
 inline const QString FIELD_OUTSIDE_PACKET
     = QStringLiteral("WARNING: [CAllDeviceHandler::processDataSlot] Field [%1] lies outside the "
                      "packet: offset [%2], size [%3], packet length [%4]");
+inline const QString VALUE_OUTSIDE_REGISTER_MAP
+    = QStringLiteral("WARNING: [CAllDeviceHandler::processDataSlot] Value [%1] lies outside the "
+                     "register map: register offset [%2]");
 
 } // namespace TemplateTexts

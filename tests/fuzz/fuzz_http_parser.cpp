@@ -1,37 +1,24 @@
 // Feeds arbitrary bytes to the HTTP request parser, as a connection's receive buffer would.
 
+#include "fuzzsupport.h"
 #include "requestparser.h"
 
-#include <QtGlobal>
-
 #include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-// The parser warns about every bad request; at fuzzing speed that is only noise.
-void dropMessage(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool silenced = [] {
-        qInstallMessageHandler(dropMessage);
-        return true;
-    }();
-    Q_UNUSED(silenced);
+    silenceQtMessages();
 
-    const QByteArray buffer(reinterpret_cast<const char*>(data), static_cast<int>(size));
-    const Http::RequestParser::ParseResult result = Http::RequestParser::parse(buffer);
+    const Http::RequestParser::ParseResult result
+        = Http::RequestParser::parse(inputBytes(data, size));
 
     // A complete request occupies at least its header block and never more than was given.
     const bool complete = (result.state == Http::RequestParser::Complete);
-    if (complete && (result.consumedBytes < 4 || result.consumedBytes > size))
-        std::abort();
-    if (!complete && result.consumedBytes != 0)
-        std::abort();
+    if (complete) {
+        check(result.consumedBytes >= 4);
+        check(result.consumedBytes <= size);
+    } else {
+        check(result.consumedBytes == 0);
+    }
     return 0;
 }

@@ -58,6 +58,10 @@ void TestRequestParser::state_data()
     QTest::newRow("length just over 64 MiB")
         << length + "67108865\r\n\r\n"
         << malformed << 0 << QStringList {"bad request: message too long"};
+    // Qt's JSON parser loses memory on a repeated key, so such a body is never parsed.
+    QTest::newRow("JSON body repeating a key")
+        << post("application/json", R"({"a":[1,2],"a":3})") << malformed << 0
+        << QStringList {"JSON parse error: duplicate key", "message body parsing error"};
 }
 
 void TestRequestParser::state()

@@ -57,6 +57,12 @@ void CFakeNetworkServer::pushRx(const QJsonObject& record)
         send(client, message);
 }
 
+void CFakeNetworkServer::pushText(const QString& text)
+{
+    for (QWebSocket* client : qAsConst(clients))
+        client->sendTextMessage(text);
+}
+
 void CFakeNetworkServer::dropConnections()
 {
     // abort() emits disconnected, which removes the client from the list.

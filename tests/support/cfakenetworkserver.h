@@ -49,6 +49,8 @@ public:
 
     // Sends one uplink record as an rx message.
     void pushRx(const QJsonObject& record);
+    // Sends text as it is, which a JSON object could not carry (a key twice, say).
+    void pushText(const QString& text);
     // Aborts every connection without a closing handshake, as a lost network does.
     void dropConnections();
     // The connections open now stop answering but stay open (a half-open link); new

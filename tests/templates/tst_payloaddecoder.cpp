@@ -2,8 +2,11 @@
 #include "cpayloaddecoder.h"
 #include "regsconstants.h"
 
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <limits>
 
 namespace {
 const QString DEV_EUI = QStringLiteral("00112233445566AB");
@@ -98,6 +101,8 @@ private slots:
     void payloadOfTheWrongSizeStoresNothing();
     void serverValueRegisters_data();
     void serverValueRegisters();
+    void replayTemplateFixtures_data();
+    void replayTemplateFixtures();
 
 private:
     // Decodes an uplink with this payload by deviceTemplate into set.
@@ -244,14 +249,32 @@ void TestPayloadDecoder::skippedFieldLeavesTheOthers_data()
     QTest::addColumn<int>("packetBias");
     QTest::addColumn<int>("dataBitSize");
     QTest::addColumn<QString>("dataType");
+    QTest::addColumn<int>("regMapBias");
     QTest::addColumn<QString>("logEntry");
 
-    QTest::newRow("12 bits") << 1 << 12 << UINTEGER
+    const int intMax = std::numeric_limits<int>::max();
+    QTest::newRow("12 bits") << 1 << 12 << UINTEGER << FIELD_REGISTER
                              << "ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional";
     QTest::newRow("past the end of the payload")
-        << 3 << 16 << UINTEGER
+        << 3 << 16 << UINTEGER << FIELD_REGISTER
         << "WARNING: [CAllDeviceHandler::processDataSlot] Field [value] lies outside the packet: "
            "offset [3], size [2], packet length [4]";
+    QTest::newRow("offset at the largest int")
+        << intMax << 16 << UINTEGER << FIELD_REGISTER
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Field [value] lies outside the packet: "
+           "offset [2147483647], size [2], packet length [4]";
+    QTest::newRow("register one past the map")
+        << 1 << 16 << UINTEGER << 65536
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Value [value] lies outside the "
+           "register map: register offset [65536]";
+    QTest::newRow("register at the largest int")
+        << 1 << 16 << UINTEGER << intMax
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Value [value] lies outside the "
+           "register map: register offset [2147483647]";
+    QTest::newRow("register at the smallest int")
+        << 1 << 16 << UINTEGER << std::numeric_limits<int>::min()
+        << "WARNING: [CAllDeviceHandler::processDataSlot] Value [value] lies outside the "
+           "register map: register offset [-2147483648]";
 }
 
 void TestPayloadDecoder::skippedFieldLeavesTheOthers()
@@ -259,10 +282,13 @@ void TestPayloadDecoder::skippedFieldLeavesTheOthers()
     QFETCH(int, packetBias);
     QFETCH(int, dataBitSize);
     QFETCH(QString, dataType);
+    QFETCH(int, regMapBias);
     QFETCH(QString, logEntry);
+    REGS::SDevicePacketField skipped = field(packetBias, dataBitSize, dataType);
+    skipped.regMapBias = regMapBias;
     REGS::SDevicePacketField kept = field(3, 8, UINTEGER);
     kept.regMapBias = 7;
-    deviceTemplate = packetTemplate(4, {field(packetBias, dataBitSize, dataType), kept});
+    deviceTemplate = packetTemplate(4, {skipped, kept});
     QSignalSpy log(CLogFile::getInstance(), &CLogFile::addLogSignal);
 
     QVERIFY(decode(QByteArray::fromHex("01aabb07")));
@@ -340,6 +366,37 @@ void TestPayloadDecoder::serverValueRegisters()
     QVERIFY(CPayloadDecoder::decode(data, device, deviceTemplate, scaling(0.0, 1.0), set));
 
     QTEST(set.rewrites.value(0).fullValue, "fullValue");
+}
+
+// Template files that once made the decoder compute register offsets past the range of an int.
+// Each packet is decoded from a payload of its size; every register written must stay within
+// reach of the device's start register.
+void TestPayloadDecoder::replayTemplateFixtures_data()
+{
+    QTest::addColumn<QString>("fileName");
+
+    const QFileInfoList fixtures
+        = QDir(QStringLiteral(TEMPLATE_FIXTURE_DIR)).entryInfoList(QDir::Files);
+    QVERIFY(!fixtures.isEmpty());
+    for (const QFileInfo& fixture : fixtures)
+        QTest::newRow(qPrintable(fixture.fileName())) << fixture.filePath();
+}
+
+void TestPayloadDecoder::replayTemplateFixtures()
+{
+    QFETCH(QString, fileName);
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    deviceTemplate = REGS::SDeviceTemplate(QJsonDocument::fromJson(file.readAll()).object());
+    QVERIFY(deviceTemplate.valid);
+
+    for (const REGS::SDevicePacket& packet : qAsConst(deviceTemplate.packets)) {
+        QByteArray payload(packet.packetSize, '\x7f');
+        payload[0] = static_cast<char>(packet.packetType);
+        QVERIFY(decode(payload));
+        for (const int offset : rewrites<QList<int>>(set, &DB::SDbDeviceRegDataRewrite::regOffset))
+            QVERIFY2(qAbs(offset) <= 65535 + 3, qPrintable(QString::number(offset)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPayloadDecoder)
