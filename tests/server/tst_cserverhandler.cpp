@@ -277,6 +277,8 @@ void TestServerHandler::uplinksKeepTheConnectionAlive()
     QTRY_VERIFY_WITH_TIMEOUT(uplinks.count() >= 40, 10 * PING_PERIOD_MS * 4);
 
     QCOMPARE(connections->count(), 1);
+}
+
 // Qt's JSON parser loses the memory of a value whose key comes again, so a server could fill the
 // memory with such messages; they are dropped unparsed. The uplink after it still arrives.
 void TestServerHandler::messageRepeatingAKeyIsDropped()
