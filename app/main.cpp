@@ -8,11 +8,11 @@
 //
 // Calls that cross threads, all of them:
 //   - addLog posts each entry queued to CLogFile.
-//   - CServerHandler::newPacketReceived reaches CAllDeviceHandler::newPacketReceivedSlot
-//     through a queued connection.
-//   - CAllDeviceHandler queues each uplink of a configured device to the database thread, where
-//     it is decoded and stored; the main thread never waits for it, so Modbus masters are not
-//     held up by a burst of uplinks. A full backlog drops uplinks and counts them in the log.
+//   - CAllDeviceHandler::newPacketReceivedSlot, called directly by
+//     CServerHandler::newPacketReceived in the main thread, queues each uplink of a configured
+//     device to the database thread, where it is decoded and stored; the main thread never waits
+//     for it, so Modbus masters are not held up by a burst of uplinks. A full backlog drops uplinks
+//     and counts them in the log.
 //   - Every other database operation (the stored devices at start-up, Modbus reads, the web
 //     API's device operations) is a direct call from the main or the web thread, serialised by
 //     the database's own mutex; Modbus reads hold only the register image's lock.
@@ -174,12 +174,13 @@ CAllDeviceHandler* openRegistry(CDataBaseHandler* database)
     return registry;
 }
 
-// Uplinks reach the decoder through the main thread's event queue, never inside the client's
-// own call stack.
+// The registry only queues each uplink to the database thread, so it takes them straight from
+// the client: a second hop through the main thread's event queue would make a burst of uplinks
+// one long run of events that Modbus masters wait behind.
 QMetaObject::Connection connectUplinks(CServerHandler* server, CAllDeviceHandler* registry)
 {
     return QObject::connect(server, &CServerHandler::newPacketReceived, registry,
-        &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
+        &CAllDeviceHandler::newPacketReceivedSlot, Qt::DirectConnection);
 }
 
 void openStoredDevices(CDataBaseHandler* database, CAllDeviceHandler* registry)
