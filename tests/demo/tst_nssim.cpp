@@ -2,24 +2,17 @@
 #include "cdevicefile.h"
 #include "cpacketgenerator.h"
 #include "csimulateddevice.h"
-#include "csimulatorserver.h"
 #include "cvaluegenerator.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
-#include <QWebSocket>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
-const int WAIT_MS = 15000;
-const int ADVANCES = 2000;
 const QString DEV_EUI = QStringLiteral("54A0000000010001");
 const QString APP_EUI = QStringLiteral("54A0000000000101");
 const QString GATEWAY_ID = QStringLiteral("00800000A0001234");
-const CSimulatorServer::SCredentials CREDENTIALS {"gateway", "secret"};
 const int UPLINK_INTERVAL_MS = 50;
 
 // A device file with one valid device whose one packet has one field; rows change a part.
@@ -52,94 +45,24 @@ CPacketGenerator constantPacket(quint8 type, int size, bool bigEndian, qint64 va
     return CPacketGenerator(type, {{size, bigEndian, constant}});
 }
 
-CSimulatedDevice twoPacketDevice()
+CSimulatedDevice counterDevice()
 {
     return CSimulatedDevice({DEV_EUI, APP_EUI, "Counter"}, UPLINK_INTERVAL_MS,
-        {constantPacket(1, 2, false, 7), constantPacket(2, 1, false, 9)}, -80, 7.5);
+        {constantPacket(1, 2, false, 7)}, -80, 7.5);
 }
 
-QJsonObject parse(const QString& text)
-{
-    return QJsonDocument::fromJson(text.toUtf8()).object();
-}
 } // namespace
 
-// The network-server simulator: its device file, its generated uplinks, and its protocol as
-// the service's own message functions write and read it.
+// The network-server simulator's device file and its uplinks as the service reads them; the demo
+// test drives its protocol through the service.
 class TestNsSim : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup();
     void badDeviceFileIsNamedWithWhere_data();
     void badDeviceFileIsNamedWithWhere();
-    void driftChangesOnEveryUplinkWithinItsRange_data();
-    void driftChangesOnEveryUplinkWithinItsRange();
-    void payloadLaysOutFieldsBySizeSignAndByteOrder_data();
-    void payloadLaysOutFieldsBySizeSignAndByteOrder();
     void uplinkReadsAsAnUplinkWithData();
-    void wrongPasswordIsRefused();
-
-private:
-    bool connectToServer();
-    QJsonObject request(const QString& text, const QString& answerCommand);
-    bool logIn(const QString& password);
-
-    std::unique_ptr<CSimulatorServer> server;
-    std::unique_ptr<QWebSocket> client;
-    QList<QJsonObject> received;
 };
-
-// A simulator with the two-packet device on loopback, and a connection to it.
-bool TestNsSim::connectToServer()
-{
-    server = std::make_unique<CSimulatorServer>(
-        QList<CSimulatedDevice> {twoPacketDevice()}, GATEWAY_ID, CREDENTIALS);
-    if (!server->listen(QHostAddress::LocalHost, 0))
-        return false;
-    received.clear();
-    client = std::make_unique<QWebSocket>();
-    connect(client.get(), &QWebSocket::textMessageReceived, this,
-        [this](const QString& text) { received.append(parse(text)); });
-    client->open(QUrl(QString("ws://127.0.0.1:%1").arg(server->port())));
-    return QTest::qWaitFor(
-        [this] { return client->state() == QAbstractSocket::ConnectedState; }, WAIT_MS);
-}
-
-void TestNsSim::cleanup()
-{
-    client.reset();
-    server.reset();
-}
-
-// Sends one request and waits for the first message with the answer's command after it; an
-// empty object when none comes.
-QJsonObject TestNsSim::request(const QString& text, const QString& answerCommand)
-{
-    const int before = received.size();
-    client->sendTextMessage(text);
-    QJsonObject answer;
-    [[maybe_unused]] const bool answered = QTest::qWaitFor(
-        [&] {
-            for (int i = before; i < received.size(); ++i) {
-                if (received[i].value("cmd").toString() == answerCommand) {
-                    answer = received[i];
-                    return true;
-                }
-            }
-            return false;
-        },
-        WAIT_MS);
-    return answer;
-}
-
-bool TestNsSim::logIn(const QString& password)
-{
-    request(API::pingRequest(), "ping_resp");
-    return request(API::authRequest(CREDENTIALS.login, password), "auth_resp")
-        .value("status")
-        .toBool();
-}
 
 void TestNsSim::badDeviceFileIsNamedWithWhere_data()
 {
@@ -170,64 +93,11 @@ void TestNsSim::badDeviceFileIsNamedWithWhere()
         qPrintable(deviceFile.errorText()));
 }
 
-void TestNsSim::driftChangesOnEveryUplinkWithinItsRange_data()
-{
-    QTest::addColumn<qint64>("min");
-    QTest::addColumn<qint64>("max");
-    QTest::addColumn<qint64>("step");
-
-    QTest::newRow("temperature") << qint64(150) << qint64(300) << qint64(3);
-    QTest::newRow("whole 64-bit range")
-        << std::numeric_limits<qint64>::min() << std::numeric_limits<qint64>::max()
-        << qint64(std::numeric_limits<int>::max());
-}
-
-void TestNsSim::driftChangesOnEveryUplinkWithinItsRange()
-{
-    QFETCH(qint64, min);
-    QFETCH(qint64, max);
-    QFETCH(qint64, step);
-
-    QRandomGenerator random(1);
-    CValueGenerator value(CValueGenerator::DRIFT, max, min, max, step);
-    for (int i = 0; i < ADVANCES; ++i) {
-        const qint64 before = value.value();
-        value.advance(random);
-        QVERIFY(value.value() != before);
-        QVERIFY(value.value() >= min);
-        QVERIFY(value.value() <= max);
-    }
-}
-
-void TestNsSim::payloadLaysOutFieldsBySizeSignAndByteOrder_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<bool>("bigEndian");
-    QTest::addColumn<qint64>("value");
-    QTest::addColumn<QByteArray>("payload"); // hexadecimal
-
-    QTest::newRow("-2 in 2 bytes le") << 2 << false << qint64(-2) << QByteArray("05feff");
-    QTest::newRow("-2 in 2 bytes be") << 2 << true << qint64(-2) << QByteArray("05fffe");
-    QTest::newRow("-1 in 8 bytes") << 8 << true << qint64(-1) << QByteArray("05ffffffffffffffff");
-}
-
-void TestNsSim::payloadLaysOutFieldsBySizeSignAndByteOrder()
-{
-    QFETCH(int, size);
-    QFETCH(bool, bigEndian);
-    QFETCH(qint64, value);
-    QFETCH(QByteArray, payload);
-
-    QRandomGenerator random(1);
-    CPacketGenerator packet = constantPacket(5, size, bigEndian, value);
-    QCOMPARE(packet.next(random).toHex(), payload);
-}
-
 // What the service makes of a simulated uplink.
 void TestNsSim::uplinkReadsAsAnUplinkWithData()
 {
     QRandomGenerator random(1);
-    CSimulatedDevice device = twoPacketDevice();
+    CSimulatedDevice device = counterDevice();
     const qint64 now = 1700000000123;
     const API::SApiDeviceData uplink = API::readUplink(device.nextUplink(now, GATEWAY_ID, random));
     QVERIFY(uplink.valid);
@@ -237,15 +107,6 @@ void TestNsSim::uplinkReadsAsAnUplinkWithData()
     QCOMPARE(uplink.data.toHex(), QByteArray("010700"));
     QCOMPARE(uplink.rssi, qint16(-80));
     QCOMPARE(uplink.snr, 7.5);
-}
-
-void TestNsSim::wrongPasswordIsRefused()
-{
-    QVERIFY(connectToServer());
-    QVERIFY(!logIn("guess"));
-    const QJsonObject refusal = request(API::devicesListRequest(), "get_devices_resp");
-    QCOMPARE(refusal.value("status").toBool(true), false);
-    QCOMPARE(refusal.value("err_string").toString(), QString("not logged in"));
 }
 
 QTEST_GUILESS_MAIN(TestNsSim)

@@ -121,7 +121,6 @@ public:
         OVERSIZED_FILE,
         LINK_TO_DEV_ZERO,
         FIFO,
-        DIRECTORY,
     };
     Q_ENUM(ETemplateEntry)
 
@@ -299,7 +298,6 @@ void TestStartupFailures::storedDeviceWithImpossiblePortIsNotOpened_data()
     QTest::addColumn<QString>("storedPort"); // as an SQL literal
 
     QTest::newRow("-1") << "-1";
-    QTest::newRow("0") << "0";
     QTest::newRow("70000") << "70000";
     QTest::newRow("text") << "'5020 and 5021'";
 }
@@ -331,8 +329,6 @@ bool TestStartupFailures::addTemplateEntry(ETemplateEntry entry)
         return QFile::link("/dev/zero", entryPath);
     case FIFO:
         return ::mkfifo(QFile::encodeName(entryPath).constData(), S_IRUSR | S_IWUSR) == 0;
-    case DIRECTORY:
-        return QDir().mkpath(entryPath);
     }
     return false;
 }
@@ -347,7 +343,6 @@ void TestStartupFailures::templateEntryThatIsNoSmallFileIsSkipped_data()
         << OVERSIZED_FILE << "File [odd.json] is larger than 1048576 bytes. Skip";
     QTest::newRow("link to /dev/zero") << LINK_TO_DEV_ZERO << notRegular;
     QTest::newRow("FIFO") << FIFO << notRegular;
-    QTest::newRow("directory") << DIRECTORY << notRegular;
 }
 
 void TestStartupFailures::templateEntryThatIsNoSmallFileIsSkipped()
