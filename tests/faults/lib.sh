@@ -1,0 +1,360 @@
+# Shared helpers of the fault scripts; sourced, never run.
+#
+# A script calls fault_setup with its build folder, starts what it needs (start_ns_sim,
+# start_tarvex), drives its fault, states what it checked with pass/fail/check, and ends with
+# finish. Everything it starts is stopped on exit; the working folder is removed unless a check
+# failed, so a failure can be looked into.
+
+set -uo pipefail
+
+FAULTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+REPO_ROOT=$(cd "$FAULTS_DIR/../.." && pwd)
+
+FAILURES=0
+STARTED_PIDS=()
+MOUNTS=()
+WORK=""
+STARTED_AT=$SECONDS
+
+# The simulated counter device every script uses: two counters that the simulator advances
+# together, field A (32 bits, registers 0-1) and field B (64 bits, registers 2-5). A stored pair
+# that disagrees was torn or made up.
+COUNTER_APP_EUI=0102030405060708
+NS_LOGIN=gateway
+NS_PASSWORD=secret
+WEB_LOGIN=admin
+WEB_PASSWORD=6273
+# Exit status of a script that cannot run here (run-all.sh counts it as skipped).
+SKIPPED=77
+
+pass() { echo "PASS: $*"; }
+
+fail() {
+    echo "FAIL: $*"
+    FAILURES=$((FAILURES + 1))
+}
+
+note() { echo "      $*"; }
+
+# check "what was checked" command...: PASS when the command succeeds, FAIL otherwise.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+skip_script() {
+    echo "SKIP: $*"
+    exit "$SKIPPED"
+}
+
+require_root() {
+    [[ $(id -u) == 0 ]] || skip_script "$1 takes root; run it as root"
+}
+
+# Prints the summary line and exits non-zero when a check failed.
+finish() {
+    local name
+    name=$(basename "$0" .sh)
+    if ((FAILURES)); then
+        echo "$name: $FAILURES check(s) FAILED after $((SECONDS - STARTED_AT)) s; files kept in $WORK"
+        exit 1
+    fi
+    echo "$name: all checks passed in $((SECONDS - STARTED_AT)) s"
+    exit 0
+}
+
+cleanup() {
+    local pid mount
+    for pid in "${STARTED_PIDS[@]}"; do
+        kill -CONT "$pid" 2>/dev/null
+        kill -KILL "$pid" 2>/dev/null
+    done
+    wait 2>/dev/null
+    for mount in "${MOUNTS[@]}"; do
+        umount -l "$mount" 2>/dev/null
+    done
+    if [[ -n $WORK && $FAILURES == 0 ]]; then
+        rm -rf "$WORK"
+    fi
+}
+
+# fault_setup [build folder]: finds the executables and makes the working folder $WORK.
+fault_setup() {
+    BUILD=${1:-build}
+    [[ -d $BUILD ]] || BUILD=$REPO_ROOT/$BUILD
+    BUILD=$(cd "$BUILD" 2>/dev/null && pwd) || {
+        echo "$(basename "$0"): build folder ${1:-build} not found" >&2
+        exit 2
+    }
+    TARVEX=$BUILD/app/tarvex
+    NS_SIM=$BUILD/tools/ns-sim/tarvex-ns-sim
+    local program
+    for program in "$TARVEX" "$NS_SIM"; do
+        [[ -x $program ]] || {
+            echo "$(basename "$0"): $program is missing; build the targets tarvex and tarvex-ns-sim" >&2
+            exit 2
+        }
+    done
+    for program in curl mbpoll sqlite3; do
+        command -v "$program" >/dev/null || {
+            echo "$(basename "$0"): $program is missing (scripts/install-deps.sh --test)" >&2
+            exit 2
+        }
+    done
+    WORK=$(mktemp -d /tmp/tarvex-fault.XXXXXX)
+    chmod 755 "$WORK"
+    trap cleanup EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    echo "$(basename "$0"): working folder $WORK"
+}
+
+# wait_until SECONDS command...: true as soon as the command succeeds, polling every 0.2 s.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.2
+    done
+}
+
+port_answers() {
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+port_closed() { ! port_answers "$1"; }
+
+# A port nothing listens on, from a range the system does not hand out for outgoing connections.
+free_port() {
+    local port
+    while :; do
+        port=$((20000 + RANDOM % 12000))
+        if port_closed "$port" && [[ -z $(ss -Htan "( sport = :$port or dport = :$port )") ]]; then
+            echo "$port"
+            return
+        fi
+    done
+}
+
+process_alive() {
+    kill -0 "$1" 2>/dev/null && [[ $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != Z ]]
+}
+
+# stop_process pid: SIGTERM, then SIGKILL after 10 s.
+stop_process() {
+    kill -CONT "$1" 2>/dev/null
+    kill -TERM "$1" 2>/dev/null
+    wait_until 10 eval "! process_alive $1" || kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+
+# --- The network-server simulator ---
+
+# write_counter_devices file count interval [start]: count counter devices (devEui
+# 00000000000000001 upwards) sending every interval seconds.
+write_counter_devices() {
+    local file=$1 count=$2 interval=$3 start=${4:-1000} i
+    {
+        echo '{"gatewayId": "00800000A0001234", "devices": ['
+        for ((i = 1; i <= count; i++)); do
+            ((i > 1)) && echo ','
+            cat <<DEVICE
+  {"devEui": "$(device_eui "$i")", "appEui": "$COUNTER_APP_EUI", "name": "Counter $i",
+   "interval": $interval, "packets": [{"type": 1, "fields": [
+     {"size": 4, "type": "uinteger", "endianness": "be", "generator": "counter",
+      "start": $start, "min": 0, "max": 4294967295, "step": 1},
+     {"size": 8, "type": "uinteger", "endianness": "le", "generator": "counter",
+      "start": $start, "min": 0, "max": 4294967295, "step": 1}]}]}
+DEVICE
+        done
+        echo ']}'
+    } >"$file"
+}
+
+device_eui() { printf 'C0FFEE%010X' "$1"; }
+
+# start_ns_sim port device-file: the simulator in the background, its pid in NS_PID; its log
+# (one line per uplink, login and connection) in $WORK/ns-sim.log.
+start_ns_sim() {
+    "$NS_SIM" --listen 127.0.0.1 --port "$1" --login "$NS_LOGIN" --password "$NS_PASSWORD" \
+        "$2" >>"$WORK/ns-sim.log" 2>&1 &
+    NS_PID=$!
+    STARTED_PIDS+=("$NS_PID")
+    wait_until 30 port_answers "$1"
+}
+
+ns_logins() { grep -c 'login accepted' "$WORK/ns-sim.log"; }
+
+# --- Tarvex ---
+
+# write_service_files web-port ns-port [db file]: settings.conf and the counter template in $WORK.
+write_service_files() {
+    mkdir -p "$WORK/deviceFolder"
+    cat >"$WORK/settings.conf" <<SETTINGS
+[debug]
+log=true
+file=history.log
+
+[db]
+file=${3:-server.db}
+
+[server]
+address=ws://127.0.0.1:$2
+login=$NS_LOGIN
+password=$NS_PASSWORD
+
+[webui]
+ip=127.0.0.1
+port=$1
+SETTINGS
+    cat >"$WORK/deviceFolder/counter.json" <<'TEMPLATE'
+{
+    "app_eui": "0102030405060708",
+    "dev_type": "Counter pair",
+    "device_packets": [{
+        "packet_type": 1,
+        "packet_size": 13,
+        "packet_fields": [
+            {"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
+             "endianness": "be", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32,
+             "data_name": "A"},
+            {"packet_bias": 5, "data_bit_bias": 0, "data_bit_size": 64, "data_type": "uinteger",
+             "endianness": "le", "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 64,
+             "data_name": "B"}
+        ]
+    }]
+}
+TEMPLATE
+    WEB_PORT=$1
+}
+
+# start_tarvex [wrapper...]: the service in $WORK (through the wrapper, such as prlimit, when
+# given), its pid in TARVEX_PID, standard error appended to $WORK/console.log; true once the
+# web interface answers.
+start_tarvex() {
+    (cd "$WORK" && exec "$@" "$TARVEX") >>"$WORK/console.log" 2>&1 &
+    TARVEX_PID=$!
+    STARTED_PIDS+=("$TARVEX_PID")
+    local deadline=$((SECONDS + 60))
+    until web_answers; do
+        tarvex_alive && ((SECONDS < deadline)) || return 1
+        sleep 0.2
+    done
+}
+
+tarvex_alive() { process_alive "$TARVEX_PID"; }
+
+web_answers() {
+    [[ $(curl -s -o /dev/null -w '%{http_code}' --max-time 5 "http://127.0.0.1:$WEB_PORT/") == 200 ]]
+}
+
+# api action [json]: posts to the web API with the session of web_login; prints the answer.
+api() {
+    local body=${2:-"{}"}
+    curl -s --max-time 20 -b "$WORK/cookies" -c "$WORK/cookies" \
+        -H 'Content-Type: application/json' --data "$body" \
+        "http://127.0.0.1:$WEB_PORT/api/v1/$1"
+}
+
+web_login() {
+    [[ $(curl -s --max-time 20 -b "$WORK/cookies" -c "$WORK/cookies" \
+        --data "username=$WEB_LOGIN&password=$WEB_PASSWORD" \
+        "http://127.0.0.1:$WEB_PORT/api/v1/auth/login") == Ok. ]]
+}
+
+ns_online() { api server/reqServerState | grep -q '"status":"ONLINE"'; }
+
+# add_device number modbus-port: registers counter device number with the web API, as the
+# add-device page does, at start register 0 of its port.
+add_device() {
+    local registers='[
+        {"source": 1, "data_name": "A", "reg_map_bias": 0, "reg_bit_size": 32,
+         "data_type": "uinteger", "addition": 0, "multiplication": 1, "units": ""},
+        {"source": 1, "data_name": "B", "reg_map_bias": 2, "reg_bit_size": 64,
+         "data_type": "uinteger", "addition": 0, "multiplication": 1, "units": ""}]'
+    api app/addDevice "{\"port\": $2, \"startAddr\": 0, \"devEui\": \"$(device_eui "$1")\",
+        \"app_eui\": \"$COUNTER_APP_EUI\", \"dev_type\": \"Counter pair\",
+        \"devRegisters\": $registers}" | grep -q '"result":true'
+}
+
+# --- Modbus ---
+
+# modbus_words port first count: the holding registers as decimal words on one line; fails when
+# the master gets no answer.
+modbus_words() {
+    local output
+    output=$(mbpoll -m tcp -p "$1" -a 1 -t 4 -0 -r "$2" -c "$3" -1 -o 5 127.0.0.1 2>/dev/null) ||
+        return 1
+    output=$(grep -E '^\[[0-9]+\]:' <<<"$output" | awk '{print $2}') || return 1
+    # mbpoll prints signed 16-bit values
+    local words=() word
+    for word in $output; do words+=($(((word + 65536) % 65536))); done
+    ((${#words[@]} == $3)) && echo "${words[*]}"
+}
+
+# counter_pair port: "A B" as a master reads both fields of the device at register 0 in one
+# request.
+counter_pair() {
+    local w
+    w=($(modbus_words "$1" 0 6)) || return 1
+    echo "$(((w[0] << 16) | w[1])) $(((w[2] << 48) | (w[3] << 32) | (w[4] << 16) | w[5]))"
+}
+
+counter_value() {
+    local pair
+    pair=($(counter_pair "$1")) || return 1
+    echo "${pair[0]}"
+}
+
+counter_differs() {
+    local now
+    now=$(counter_value "$1") && [[ $now != "$2" && $now != 0 ]]
+}
+
+# uplinks_flow port: true when the counter read over Modbus changes within 60 s.
+uplinks_flow() {
+    local before
+    before=$(counter_value "$1") || return 1
+    wait_until 60 counter_differs "$1" "$before"
+}
+
+# modbus_answers port: one master connects, reads one register and gets an answer (checked by
+# its header: transaction 0x0101, protocol 0, length 5, unit 1, function 3, 2 bytes), without a
+# process per connection. Bash drops the zero bytes it reads, so the header's non-zero bytes
+# are compared.
+modbus_answers() {
+    local fd answer
+    exec {fd}<>"/dev/tcp/127.0.0.1/$1" || return 1
+    printf '\x01\x01\x00\x00\x00\x06\x01\x03\x00\x00\x00\x01' >&"$fd"
+    LC_ALL=C IFS= read -r -N 6 -t 10 -u "$fd" answer
+    exec {fd}>&-
+    [[ $answer == $'\x01\x01\x05\x01\x03\x02' ]]
+}
+
+# --- Files ---
+
+count_in() { grep -cF -- "$2" "$1" 2>/dev/null; }
+
+# stored_pair db-file device-number: "A B" as stored in the file, read with the sqlite3 CLI.
+stored_pair() {
+    sqlite3 -separator ' ' "$1" "SELECT ifnull(a.full_value, 'none'), ifnull(b.full_value, 'none')
+        FROM devices d JOIN dev_data a ON a.device = d.device AND a.name = 'A'
+        JOIN dev_data b ON b.device = d.device AND b.name = 'B'
+        WHERE d.dev_eui = '$(device_eui "$2")'"
+}
+
+# stored_a db-file device-number: field A as stored in the file, in hexadecimal.
+stored_a() {
+    local pair
+    pair=($(stored_pair "$@")) || return 1
+    echo "${pair[0]}"
+}
+
+stored_a_differs() {
+    local now
+    now=$(stored_a "$1" "$2") && [[ $now != "$3" ]]
+}
+
+descriptor_count() { ls "/proc/$1/fd" | wc -l; }

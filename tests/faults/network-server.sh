@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Network-server faults: the network server closes the connection, stops answering (SIGSTOP),
+# restarts, and accepts TCP but never completes the WebSocket handshake. After each the service
+# logs in again by itself and uplinks flow again: the counter a Modbus master reads changes.
+#
+# Usage: tests/faults/network-server.sh [build folder]   (default: build)
+source "$(dirname "$0")/lib.sh"
+fault_setup "${1:-}"
+
+ns_port=$(free_port)
+web_port=$(free_port)
+modbus_port=$(free_port)
+write_counter_devices "$WORK/devices.json" 1 0.5
+write_service_files "$web_port" "$ns_port"
+
+check "the simulator starts" start_ns_sim "$ns_port" "$WORK/devices.json"
+check "tarvex starts and its web interface answers" start_tarvex
+check "web login" wait_until 30 web_login
+check "the counter device is added on Modbus port $modbus_port" add_device 1 "$modbus_port"
+check "the service is ONLINE" wait_until 60 ns_online
+check "uplinks flow: the counter read over Modbus changes" uplinks_flow "$modbus_port"
+
+logins_after() { (($(ns_logins) > $1)); }
+console_has_more() { (($(count_in "$WORK/console.log" "$1") > $2)); }
+history_has_more() { (($(count_in "$WORK/history.log" "$1") > $2)); }
+service_connected() { [[ -n $(ss -Htn state established "( dport = :$ns_port )") ]]; }
+# ss -K destroys the simulator's end of the connection: the service gets a reset.
+close_simulator_end() { ss -HK -tn "( sport = :$ns_port )" >/dev/null; }
+
+# Checks that the service logs in again after logins logins and that uplinks flow again.
+recovers() {
+    check "the service logs in to the network server again within 90 s" \
+        wait_until 90 logins_after "$1"
+    check "the service is ONLINE again" wait_until 30 ns_online
+    check "uplinks flow again: the counter read over Modbus changes" uplinks_flow "$modbus_port"
+    check "tarvex is still running" tarvex_alive
+}
+
+echo "--- the network server closes the connection"
+logins=$(ns_logins)
+check "the simulator's end of the connection is closed (ss -K)" close_simulator_end
+check "the service sees the connection closed" wait_until 10 eval '! service_connected'
+recovers "$logins"
+
+echo "--- the network server stops answering pings (SIGSTOP)"
+logins=$(ns_logins)
+timeouts=$(count_in "$WORK/console.log" "Ping timeout, trying to reconnect server...")
+kill -STOP "$NS_PID"
+check "the service notices the silent network server within 40 s (ping timeout on stderr)" \
+    wait_until 40 console_has_more "Ping timeout, trying to reconnect server..." "$timeouts"
+check "Modbus still answers while the network server is silent" modbus_answers "$modbus_port"
+kill -CONT "$NS_PID"
+recovers "$logins"
+
+echo "--- the network server restarts (SIGKILL, then started again)"
+logins=$(ns_logins)
+kill -KILL "$NS_PID"
+wait "$NS_PID" 2>/dev/null
+check "the service reports the network server gone within 40 s" \
+    wait_until 40 eval '! ns_online'
+check "the simulator starts again on the same port" \
+    start_ns_sim "$ns_port" "$WORK/devices.json"
+recovers "$logins"
+
+echo "--- the network server accepts TCP but never completes the WebSocket handshake"
+logins=$(ns_logins)
+handshake_timeouts=$(count_in "$WORK/history.log" "No complete handshake answer from")
+kill -KILL "$NS_PID"
+wait "$NS_PID" 2>/dev/null
+# A stopped simulator: the system accepts connections on its listening socket, nobody answers.
+start_ns_sim "$ns_port" "$WORK/devices.json"
+kill -STOP "$NS_PID"
+check "the service gives up a handshake that never completes (history.log), within 90 s" \
+    wait_until 90 history_has_more "No complete handshake answer from" "$handshake_timeouts"
+check "the service tries again: a second handshake time-out within 60 s" \
+    wait_until 60 history_has_more "No complete handshake answer from" "$((handshake_timeouts + 1))"
+check "the web interface answers meanwhile" web_answers
+check "Modbus answers meanwhile" modbus_answers "$modbus_port"
+kill -CONT "$NS_PID"
+recovers "$logins"
+
+finish
