@@ -17,8 +17,9 @@ WORK=""
 STARTED_AT=$SECONDS
 
 # The simulated counter device every script uses: two counters that the simulator advances
-# together, field A (32 bits, registers 0-1) and field B (64 bits, registers 2-5). A stored pair
-# that disagrees was torn or made up.
+# together, field A (32 bits, registers 0-1) and field B (64 bits, registers 2-5), so a stored
+# pair that disagrees was torn or made up; and field C, the constant 0x5A5A (register 6), whose
+# answer a master can check without knowing the counters.
 COUNTER_APP_EUI=0102030405060708
 NS_LOGIN=gateway
 NS_PASSWORD=secret
@@ -66,6 +67,7 @@ finish() {
 
 cleanup() {
     local pid mount
+    exec 2>/dev/null # the shell's notes on the jobs it kills
     for pid in "${STARTED_PIDS[@]}"; do
         kill -CONT "$pid" 2>/dev/null
         kill -KILL "$pid" 2>/dev/null
@@ -166,7 +168,9 @@ write_counter_devices() {
      {"size": 4, "type": "uinteger", "endianness": "be", "generator": "counter",
       "start": $start, "min": 0, "max": 4294967295, "step": 1},
      {"size": 8, "type": "uinteger", "endianness": "le", "generator": "counter",
-      "start": $start, "min": 0, "max": 4294967295, "step": 1}]}]}
+      "start": $start, "min": 0, "max": 4294967295, "step": 1},
+     {"size": 2, "type": "uinteger", "endianness": "be", "generator": "constant",
+      "start": 23130}]}]}
 DEVICE
         done
         echo ']}'
@@ -215,14 +219,17 @@ SETTINGS
     "dev_type": "Counter pair",
     "device_packets": [{
         "packet_type": 1,
-        "packet_size": 13,
+        "packet_size": 15,
         "packet_fields": [
             {"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
              "endianness": "be", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32,
              "data_name": "A"},
             {"packet_bias": 5, "data_bit_bias": 0, "data_bit_size": 64, "data_type": "uinteger",
              "endianness": "le", "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 64,
-             "data_name": "B"}
+             "data_name": "B"},
+            {"packet_bias": 13, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "uinteger",
+             "endianness": "be", "reg_map_bias": 6, "reg_bit_bias": 0, "reg_bit_size": 16,
+             "data_name": "C"}
         ]
     }]
 }
@@ -273,6 +280,8 @@ add_device() {
         {"source": 1, "data_name": "A", "reg_map_bias": 0, "reg_bit_size": 32,
          "data_type": "uinteger", "addition": 0, "multiplication": 1, "units": ""},
         {"source": 1, "data_name": "B", "reg_map_bias": 2, "reg_bit_size": 64,
+         "data_type": "uinteger", "addition": 0, "multiplication": 1, "units": ""},
+        {"source": 1, "data_name": "C", "reg_map_bias": 6, "reg_bit_size": 16,
          "data_type": "uinteger", "addition": 0, "multiplication": 1, "units": ""}]'
     api app/addDevice "{\"port\": $2, \"startAddr\": 0, \"devEui\": \"$(device_eui "$1")\",
         \"app_eui\": \"$COUNTER_APP_EUI\", \"dev_type\": \"Counter pair\",
@@ -320,17 +329,18 @@ uplinks_flow() {
     wait_until 60 counter_differs "$1" "$before"
 }
 
-# modbus_answers port: one master connects, reads one register and gets an answer (checked by
-# its header: transaction 0x0101, protocol 0, length 5, unit 1, function 3, 2 bytes), without a
-# process per connection. Bash drops the zero bytes it reads, so the header's non-zero bytes
-# are compared.
+# modbus_answers port: one master connects, reads register 6 (field C, 0x5A5A, once the device
+# has sent an uplink), checks the whole answer and closes, without a process per connection.
+# Bash drops the zero bytes it reads and takes byte 0x01 for its own quoting mark, so the request
+# uses transaction 0x4142 and unit 0x11, and the answer's other eight bytes are compared:
+# transaction 0x4142, length 5, unit 0x11, function 3, 2 bytes, 0x5A5A.
 modbus_answers() {
     local fd answer
     exec {fd}<>"/dev/tcp/127.0.0.1/$1" || return 1
-    printf '\x01\x01\x00\x00\x00\x06\x01\x03\x00\x00\x00\x01' >&"$fd"
-    LC_ALL=C IFS= read -r -N 6 -t 10 -u "$fd" answer
+    printf '\x41\x42\x00\x00\x00\x06\x11\x03\x00\x06\x00\x01' >&"$fd"
+    LC_ALL=C IFS= read -r -N 8 -t 10 -u "$fd" answer
     exec {fd}>&-
-    [[ $answer == $'\x01\x01\x05\x01\x03\x02' ]]
+    [[ $answer == "AB"$'\x05\x11\x03\x02'"ZZ" ]]
 }
 
 # --- Files ---

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# 600 idle HTTP connections (more than the 500 the web server serves at once) and a slow-loris
+# client that sends one header byte every 3 s. Idle connections are dropped after 7 s by a sweep
+# every 2 s; once they are gone a new browser request (curl) is answered within 1 second.
+#
+# Usage: tests/faults/idle-http.sh [build folder]   (default: build)
+source "$(dirname "$0")/lib.sh"
+fault_setup "${1:-}"
+
+idle_connections=600
+loris_pause=3
+
+# No network server listens on ns_port: the service keeps trying, as it does in the field.
+write_service_files "$(free_port)" "$(free_port)"
+check "tarvex starts" start_tarvex
+
+# Sends a request header one byte at a time and never ends it.
+slow_loris() {
+    local header="GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " i
+    exec 3<>"/dev/tcp/127.0.0.1/$WEB_PORT" || return
+    printf "$header" >&3
+    for ((i = 0; i < 100; i++)); do
+        printf 'a' >&3 2>/dev/null || return
+        sleep "$loris_pause"
+    done
+}
+slow_loris &
+loris_pid=$!
+STARTED_PIDS+=("$loris_pid")
+
+# Established connections as the web server sees them.
+served_connections() { ss -Htn state established "( sport = :$WEB_PORT )" | wc -l; }
+at_most_served() { (($(served_connections) <= $1)); }
+loris_connected() { [[ -n $(ss -Htnp state established "( dport = :$WEB_PORT )" | grep "pid=$loris_pid,") ]]; }
+
+idle=()
+for ((i = 0; i < idle_connections; i++)); do
+    exec {fd}<>"/dev/tcp/127.0.0.1/$WEB_PORT" && idle+=("$fd")
+done
+check "$idle_connections idle connections are opened (${#idle[@]})" \
+    test "${#idle[@]}" = "$idle_connections"
+note "the web server holds $(served_connections) connections"
+answered_at_once=$(curl -s -o /dev/null -w '%{http_code}' --max-time 1 "http://127.0.0.1:$WEB_PORT/")
+note "a browser request while they are open: status $answered_at_once (000: no answer within 1 s)"
+
+check "the idle sweep closes the idle connections within 30 s" wait_until 30 at_most_served 1
+read -r status seconds < <(curl -s -o /dev/null -w '%{http_code} %{time_total}\n' --max-time 5 \
+    "http://127.0.0.1:$WEB_PORT/")
+check "a new browser request after the sweep gets 200 (status $status)" test "$status" = 200
+check "... within 1 second ($seconds s)" awk "BEGIN { exit !($seconds < 1) }"
+if loris_connected; then
+    note "the slow-loris client is still connected (each byte counts as activity)"
+else
+    note "the slow-loris client has been disconnected"
+fi
+check "tarvex is still running" tarvex_alive
+
+finish

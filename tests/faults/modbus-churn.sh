@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# A Modbus master that connects 10,000 times (connect, read one register, close). Every read is
+# answered, and afterwards the service holds no more descriptors than before (/proc/<pid>/fd).
+#
+# Usage: tests/faults/modbus-churn.sh [build folder]   (default: build)
+source "$(dirname "$0")/lib.sh"
+fault_setup "${1:-}"
+
+connections=10000
+
+ns_port=$(free_port)
+web_port=$(free_port)
+modbus_port=$(free_port)
+write_counter_devices "$WORK/devices.json" 1 1
+write_service_files "$web_port" "$ns_port"
+
+check "the simulator starts" start_ns_sim "$ns_port" "$WORK/devices.json"
+check "tarvex starts" start_tarvex
+check "web login" wait_until 30 web_login
+check "the counter device is added on Modbus port $modbus_port" add_device 1 "$modbus_port"
+check "the service is ONLINE" wait_until 60 ns_online
+check "uplinks flow" uplinks_flow "$modbus_port"
+
+# The masters of uplinks_flow have come and gone: everything the service keeps open for good is
+# open now.
+at_most_descriptors() { (($(descriptor_count "$TARVEX_PID") <= $1)); }
+before=$(descriptor_count "$TARVEX_PID")
+note "descriptors before: $before"
+
+started=$(date +%s.%N)
+unanswered=0
+for ((i = 1; i <= connections; i++)); do
+    modbus_answers "$modbus_port" || unanswered=$((unanswered + 1))
+done
+note "$connections connections in $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
+check "every one of the $connections reads is answered ($unanswered unanswered)" \
+    test "$unanswered" = 0
+check "the descriptors are back to $before within 30 s (now $(descriptor_count "$TARVEX_PID"))" \
+    wait_until 30 at_most_descriptors "$before"
+note "descriptors after: $(descriptor_count "$TARVEX_PID")"
+check "uplinks still flow" uplinks_flow "$modbus_port"
+check "tarvex is still running" tarvex_alive
+
+finish
