@@ -8,6 +8,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -21,6 +22,12 @@ bool reportDue(QElapsedTimer& lastReport, int intervalMs)
         return false;
     lastReport.start();
     return true;
+}
+
+// Descriptors Modbus connections leave to the rest of the service under the current limit.
+qint64 descriptorReserve()
+{
+    return std::min<qint64>(CDeviceHandler::DESCRIPTOR_RESERVE, descriptorLimit() / 2);
 }
 } // namespace
 
@@ -153,7 +160,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
         return;
     // The system hands out the lowest free descriptor, so one numbered this high means that
     // only the reserve is left. Modbus connections thus never keep a descriptor of the reserve.
-    if (socketDescriptor >= descriptorLimit() - DESCRIPTOR_RESERVE) {
+    if (socketDescriptor >= descriptorLimit() - descriptorReserve()) {
         refuseConnection(socketDescriptor);
         return;
     }
@@ -177,7 +184,7 @@ void CDeviceHandler::refuseConnection(qintptr socketDescriptor)
     if (!reportDue(lastRefusalReport, REFUSAL_REPORT_MS))
         return;
     qCWarning(lcModbus).nospace()
-        << "port " << port << " closes new connections at once: only the " << DESCRIPTOR_RESERVE
+        << "port " << port << " closes new connections at once: only the " << descriptorReserve()
         << " descriptors kept for the database, the web server and the network server are left ("
         << refusedSinceReport << " closed since the last report)";
     refusedSinceReport = 0;

@@ -22,7 +22,8 @@ public:
     // its own however many masters connect: the database (SQLite in WAL mode holds the file, its
     // journal and its shared memory for each connection, one connection per thread, and opens
     // more while it checkpoints), the web server's connections, and the network-server client
-    // with its reconnections.
+    // with its reconnections. Under a limit below twice this, half the limit is kept instead:
+    // a reserve as large as the limit would leave no descriptor for any master.
     static const int DESCRIPTOR_RESERVE = 64;
     // Pause before accepting again after the system refused to accept (no descriptor or memory
     // left); retrying at once would only spin while the table stays full.
