@@ -18,6 +18,8 @@ using namespace ModbusTest;
 
 namespace {
 const int CPU_WINDOW_MS = 1000;
+// A limit some services are given, below twice the descriptors the listener keeps in reserve.
+const rlim_t SMALL_DESCRIPTOR_LIMIT = 64;
 
 // Opens the database file with one device on the port holding a 32-bit value at register 0, a
 // 16-bit one at 2 and a 64-bit one at 3. Returns what registers 0..6 read, or nothing when the
@@ -143,6 +145,7 @@ private slots:
     void stalledReaderDoesNotStallOthers();
     void failedReadIsAnsweredAsDeviceFailure();
     void fullDescriptorTablePausesAccepting();
+    void smallDescriptorLimitStillServesMasters();
 
 private:
     QTemporaryDir dir;
@@ -297,6 +300,25 @@ void tst_ModbusService::fullDescriptorTablePausesAccepting()
     QVERIFY2(cpuMs < CPU_WINDOW_MS / 4, qPrintable(QString("%1 ms CPU").arg(cpuMs)));
     QCOMPARE(exchange(master, readRequest(9, 1, 3, 2, 1), 11).toHex(),
         QByteArray("000900000005010302beef"));
+}
+
+// Under a limit below twice the reserve, half the limit is kept back and masters get the rest,
+// rather than every connection being closed.
+void tst_ModbusService::smallDescriptorLimitStillServesMasters()
+{
+    QVERIFY2(QDir("/proc/self/fd").count() < int(SMALL_DESCRIPTOR_LIMIT / 2) - 4,
+        "the test process leaves room below half the small limit");
+    rlimit limit {};
+    QVERIFY(getrlimit(RLIMIT_NOFILE, &limit) == 0);
+    const rlim_t softLimit = limit.rlim_cur;
+    limit.rlim_cur = SMALL_DESCRIPTOR_LIMIT;
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &limit) == 0);
+    std::unique_ptr<QTcpSocket> master = connectTo(port);
+    const QByteArray answer
+        = master ? exchange(*master, readRequest(8, 1, 3, 2, 1), 11) : QByteArray();
+    limit.rlim_cur = softLimit;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    QCOMPARE(answer.toHex(), QByteArray("000800000005010302beef"));
 }
 
 QTEST_GUILESS_MAIN(tst_ModbusService)
