@@ -11,17 +11,8 @@ fault_setup "${1:-}"
 limit=64
 masters=100
 
-ns_port=$(free_port)
-web_port=$(free_port)
-modbus_port=$(free_port)
-write_counter_devices "$WORK/devices.json" 1 0.5
-write_service_files "$web_port" "$ns_port"
-
-check "the simulator starts" start_ns_sim "$ns_port" "$WORK/devices.json"
-check "tarvex starts under prlimit --nofile=$limit:$limit" start_tarvex prlimit --nofile=$limit:$limit
-check "web login" wait_until 30 web_login
-check "the counter device is added on Modbus port $modbus_port" add_device 1 "$modbus_port"
-check "the service is ONLINE" wait_until 60 ns_online
+start_counter_service 0.5 server.db prlimit --nofile=$limit:$limit
+modbus_port=$MODBUS_PORT
 uplinks_arrive() { api app/getRegisterValues "{\"devEui\": \"$(device_eui 1)\"}" | grep -q '"value":"23130"'; }
 check "uplinks arrive (the web API shows field C)" wait_until 60 uplinks_arrive
 check "a master is served before the others come" modbus_answers "$modbus_port"

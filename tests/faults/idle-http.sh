@@ -12,7 +12,7 @@ loris_pause=3
 
 # No network server listens on ns_port: the service keeps trying, as it does in the field.
 write_service_files "$(free_port)" "$(free_port)"
-check "tarvex starts" start_tarvex
+require "tarvex starts" start_tarvex
 
 # Sends a request header one byte at a time and never ends it.
 slow_loris() {
@@ -33,11 +33,16 @@ served_connections() { ss -Htn state established "( sport = :$WEB_PORT )" | wc -
 at_most_served() { (($(served_connections) <= $1)); }
 loris_connected() { [[ -n $(ss -Htnp state established "( dport = :$WEB_PORT )" | grep "pid=$loris_pid,") ]]; }
 
+# Opened ten at a time, as browsers and peers come: a burst beyond the listen backlog leaves
+# connects waiting for the system to retry them, and the first ones idle before the last arrive.
 idle=()
+opened_at=$SECONDS
 for ((i = 0; i < idle_connections; i++)); do
     exec {fd}<>"/dev/tcp/127.0.0.1/$WEB_PORT" && idle+=("$fd")
+    ((i % 10 == 9)) && sleep 0.01
 done
-check "$idle_connections idle connections are opened (${#idle[@]})" \
+opening=$((SECONDS - opened_at))
+check "$idle_connections idle connections are opened (${#idle[@]}, in about $opening s)" \
     test "${#idle[@]}" = "$idle_connections"
 # Idle connections the web server has closed: their end of file is readable.
 closed_by_server() {
@@ -46,12 +51,17 @@ closed_by_server() {
     echo "$closed"
 }
 at_least_closed() { (($(closed_by_server) >= $1)); }
-check "the web server closes those beyond its 500 at once (at least 100 closed within 5 s)" \
-    wait_until 5 at_least_closed $((idle_connections - 500))
-note "$(closed_by_server) of them closed, the web server holds $(served_connections) connections"
-status=$(curl -s -o /dev/null -w '%{http_code}' --max-time 2 "http://127.0.0.1:$WEB_PORT/")
-check "a browser request gets no answer while 500 connections are open (status $status)" \
-    test "$status" = 000
+if ((opening < 4)); then
+    check "the web server closes those beyond its 500 at once (at least 100 within 2 s)" \
+        wait_until 2 at_least_closed $((idle_connections - 500))
+    note "$(closed_by_server) of them closed, the web server holds $(served_connections) connections"
+    status=$(curl -s -o /dev/null -w '%{http_code}' --max-time 1 "http://127.0.0.1:$WEB_PORT/")
+    check "a browser request gets no answer while 500 connections are open (status $status)" \
+        test "$status" = 000
+else
+    note "opening took $opening s: the first connections may be swept already, so the web server's" \
+        "limit of 500 is not checked"
+fi
 
 check "the idle sweep closes the idle connections within 30 s" wait_until 30 at_most_served 1
 read -r status seconds < <(curl -s -o /dev/null -w '%{http_code} %{time_total}\n' --max-time 5 \

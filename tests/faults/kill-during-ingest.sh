@@ -23,14 +23,14 @@ write_counter_devices "$WORK/devices.json" "$devices" 0.004 "$first_count"
 write_service_files "$web_port" "$ns_port"
 
 # One line per uplink would fill the disk: the simulator logs its connections only.
-QT_LOGGING_RULES="tarvex.nssim.info=false" start_ns_sim "$ns_port" "$WORK/devices.json" ||
-    fail "the simulator starts"
-check "tarvex starts" start_tarvex
-check "web login" wait_until 30 web_login
+QT_LOGGING_RULES="tarvex.nssim.info=false" require "the simulator starts" \
+    start_ns_sim "$ns_port" "$WORK/devices.json"
+require "tarvex starts" start_tarvex
+require "web login" wait_until 30 web_login
 for ((d = 1; d <= devices; d++)); do
-    add_device "$d" "${ports[d - 1]}" || fail "device $d is added on port ${ports[d - 1]}"
+    require "device $d is added on Modbus port ${ports[d - 1]}" add_device "$d" "${ports[d - 1]}"
 done
-check "the service is ONLINE" wait_until 60 ns_online
+require "the service is ONLINE" wait_until 60 ns_online
 
 hex_to_number() { echo $((16#$1)); }
 

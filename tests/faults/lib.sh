@@ -41,7 +41,17 @@ note() { echo "      $*"; }
 check() {
     local what=$1
     shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
+    if "$@"; then
+        pass "$what"
+    else
+        fail "$what"
+        return 1
+    fi
+}
+
+# require "what" command...: a check the rest of the script builds on; a FAIL ends the script.
+require() {
+    check "$@" || finish
 }
 
 skip_script() {
@@ -241,8 +251,13 @@ TEMPLATE
 
 # start_tarvex [wrapper...]: the service in $WORK (through the wrapper, such as prlimit, when
 # given), its pid in TARVEX_PID, standard error appended to $WORK/console.log; true once the
-# web interface answers.
+# web interface answers. With TARVEX_USER set it runs as that user, who then owns $WORK, as the
+# service's own user owns its working folder.
 start_tarvex() {
+    if [[ -n ${TARVEX_USER:-} ]]; then
+        chown -R "$TARVEX_USER:" "$WORK"
+        set -- setpriv --reuid="$TARVEX_USER" --regid="$(id -g "$TARVEX_USER")" --clear-groups "$@"
+    fi
     (cd "$WORK" && exec "$@" "$TARVEX") >>"$WORK/console.log" 2>&1 &
     TARVEX_PID=$!
     STARTED_PIDS+=("$TARVEX_PID")
@@ -254,6 +269,24 @@ start_tarvex() {
 }
 
 tarvex_alive() { process_alive "$TARVEX_PID"; }
+
+# start_counter_service interval [db file] [wrapper...]: the simulator with one counter device
+# sending every interval seconds, and tarvex (through the wrapper when given) with the device
+# added on $MODBUS_PORT; each step is a check, the last that the service is ONLINE.
+start_counter_service() {
+    local interval=$1 db_file=${2:-server.db}
+    shift
+    (($#)) && shift
+    NS_PORT=$(free_port)
+    MODBUS_PORT=$(free_port)
+    write_counter_devices "$WORK/devices.json" 1 "$interval"
+    write_service_files "$(free_port)" "$NS_PORT" "$db_file"
+    require "the simulator starts" start_ns_sim "$NS_PORT" "$WORK/devices.json"
+    require "tarvex starts${*:+ (through $*)} and its web interface answers" start_tarvex "$@"
+    require "web login" wait_until 30 web_login
+    require "the counter device is added on Modbus port $MODBUS_PORT" add_device 1 "$MODBUS_PORT"
+    require "the service is ONLINE" wait_until 60 ns_online
+}
 
 web_answers() {
     [[ $(curl -s -o /dev/null -w '%{http_code}' --max-time 5 "http://127.0.0.1:$WEB_PORT/") == 200 ]]
@@ -338,7 +371,7 @@ uplinks_flow() {
 # transaction 0x4142, length 5, unit 0x11, function 3, 2 bytes, 0x5A5A.
 modbus_answers() {
     local fd answer=""
-    exec {fd}<>"/dev/tcp/127.0.0.1/$1" || return 1
+    { exec {fd}<>"/dev/tcp/127.0.0.1/$1"; } 2>/dev/null || return 1
     printf '\x41\x42\x00\x00\x00\x06\x11\x03\x00\x06\x00\x01' >&"$fd"
     LC_ALL=C IFS= read -r -N 8 -t 10 -u "$fd" answer 2>/dev/null
     exec {fd}>&-

@@ -8,17 +8,8 @@ fault_setup "${1:-}"
 
 connections=10000
 
-ns_port=$(free_port)
-web_port=$(free_port)
-modbus_port=$(free_port)
-write_counter_devices "$WORK/devices.json" 1 1
-write_service_files "$web_port" "$ns_port"
-
-check "the simulator starts" start_ns_sim "$ns_port" "$WORK/devices.json"
-check "tarvex starts" start_tarvex
-check "web login" wait_until 30 web_login
-check "the counter device is added on Modbus port $modbus_port" add_device 1 "$modbus_port"
-check "the service is ONLINE" wait_until 60 ns_online
+start_counter_service 1
+modbus_port=$MODBUS_PORT
 check "uplinks flow" uplinks_flow "$modbus_port"
 
 # The masters of uplinks_flow have come and gone: everything the service keeps open for good is

@@ -7,17 +7,9 @@
 source "$(dirname "$0")/lib.sh"
 fault_setup "${1:-}"
 
-ns_port=$(free_port)
-web_port=$(free_port)
-modbus_port=$(free_port)
-write_counter_devices "$WORK/devices.json" 1 0.5
-write_service_files "$web_port" "$ns_port"
-
-check "the simulator starts" start_ns_sim "$ns_port" "$WORK/devices.json"
-check "tarvex starts and its web interface answers" start_tarvex
-check "web login" wait_until 30 web_login
-check "the counter device is added on Modbus port $modbus_port" add_device 1 "$modbus_port"
-check "the service is ONLINE" wait_until 60 ns_online
+start_counter_service 0.5
+ns_port=$NS_PORT
+modbus_port=$MODBUS_PORT
 check "uplinks flow: the counter read over Modbus changes" uplinks_flow "$modbus_port"
 
 logins_after() { (($(ns_logins) > $1)); }

@@ -13,29 +13,21 @@ source "$(dirname "$0")/lib.sh"
 require_root "mounting a small tmpfs and running the service as nobody"
 fault_setup "${1:-}"
 
-ns_port=$(free_port)
-web_port=$(free_port)
-modbus_port=$(free_port)
 db_dir=$WORK/db
 db=$db_dir/server.db
-write_counter_devices "$WORK/devices.json" 1 0.5
-write_service_files "$web_port" "$ns_port" db/server.db
 mkdir "$db_dir"
 mount -t tmpfs -o "size=16m,uid=$(id -u nobody),gid=$(id -g nobody),mode=755" tarvex-fault "$db_dir" ||
     skip_script "a tmpfs cannot be mounted here"
 MOUNTS+=("$db_dir")
-chown -R nobody:nogroup "$WORK"
 
 not_stored="Register values are not stored"
 stored_again="Register values are stored again"
 not_restored="has been deleted and is not restored yet"
 restored="has been deleted and is restored with every device and the last values"
 
-check "the simulator starts" start_ns_sim "$ns_port" "$WORK/devices.json"
-check "tarvex starts as nobody" start_tarvex setpriv --reuid=nobody --regid=nogroup --clear-groups
-check "web login" wait_until 30 web_login
-check "the counter device is added on Modbus port $modbus_port" add_device 1 "$modbus_port"
-check "the service is ONLINE" wait_until 60 ns_online
+TARVEX_USER=nobody
+start_counter_service 0.5 db/server.db
+modbus_port=$MODBUS_PORT
 
 uplinks_sent() { grep -c "uplink $(device_eui 1)" "$WORK/ns-sim.log"; }
 at_least() { (($($1) >= $2)); }
