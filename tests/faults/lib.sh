@@ -59,8 +59,10 @@ skip_script() {
     exit "$SKIPPED"
 }
 
+is_root() { [[ $(id -u) == 0 ]]; }
+
 require_root() {
-    [[ $(id -u) == 0 ]] || skip_script "$1 takes root; run it as root"
+    is_root || skip_script "$1 takes root; run it as root"
 }
 
 # Prints the summary line and exits non-zero when a check failed.
@@ -124,6 +126,9 @@ fault_setup() {
     echo "$(basename "$0"): working folder $WORK"
 }
 
+# not command...: true when the command fails, for wait_until.
+not() { ! "$@"; }
+
 # wait_until SECONDS command...: true as soon as the command succeeds, polling every 0.2 s.
 wait_until() {
     local deadline=$((SECONDS + $1))
@@ -154,14 +159,6 @@ free_port() {
 
 process_alive() {
     kill -0 "$1" 2>/dev/null && [[ $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != Z ]]
-}
-
-# stop_process pid: SIGTERM, then SIGKILL after 10 s.
-stop_process() {
-    kill -CONT "$1" 2>/dev/null
-    kill -TERM "$1" 2>/dev/null
-    wait_until 10 eval "! process_alive $1" || kill -KILL "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
 }
 
 # --- The network-server simulator ---

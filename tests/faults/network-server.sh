@@ -29,10 +29,14 @@ recovers() {
 }
 
 echo "--- the network server closes the connection"
-logins=$(ns_logins)
-check "the simulator's end of the connection is closed (ss -K)" close_simulator_end
-check "the service sees the connection closed" wait_until 10 eval '! service_connected'
-recovers "$logins"
+if is_root; then
+    logins=$(ns_logins)
+    check "the simulator's end of the connection is closed (ss -K)" close_simulator_end
+    check "the service sees the connection closed" wait_until 10 not service_connected
+    recovers "$logins"
+else
+    echo "SKIP: closing one connection (ss -K) takes root; run the script as root for this case"
+fi
 
 echo "--- the network server stops answering pings (SIGSTOP)"
 logins=$(ns_logins)
@@ -48,8 +52,7 @@ echo "--- the network server restarts (SIGKILL, then started again)"
 logins=$(ns_logins)
 kill -KILL "$NS_PID"
 wait "$NS_PID" 2>/dev/null
-check "the service reports the network server gone within 40 s" \
-    wait_until 40 eval '! ns_online'
+check "the service reports the network server gone within 40 s" wait_until 40 not ns_online
 check "the simulator starts again on the same port" \
     start_ns_sim "$ns_port" "$WORK/devices.json"
 recovers "$logins"
@@ -60,7 +63,7 @@ handshake_timeouts=$(count_in "$WORK/history.log" "No complete handshake answer 
 kill -KILL "$NS_PID"
 wait "$NS_PID" 2>/dev/null
 # A stopped simulator: the system accepts connections on its listening socket, nobody answers.
-start_ns_sim "$ns_port" "$WORK/devices.json"
+check "a simulator starts and is stopped at once" start_ns_sim "$ns_port" "$WORK/devices.json"
 kill -STOP "$NS_PID"
 check "the service gives up a handshake that never completes (history.log), within 90 s" \
     wait_until 90 history_has_more "No complete handshake answer from" "$handshake_timeouts"

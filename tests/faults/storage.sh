@@ -65,6 +65,7 @@ check "'not restored yet' is logged once in history.log ($(history_count "$not_r
     test "$(history_count "$not_restored")" = 1
 check "... and once on standard error ($(console_count "$not_restored"))" \
     test "$(console_count "$not_restored")" = 1
+note "$(grep -F "$not_restored" "$WORK/history.log")"
 check "uplinks still reach Modbus meanwhile (from memory)" uplinks_flow "$modbus_port"
 still_serving
 chmod 755 "$db_dir"
@@ -87,6 +88,7 @@ check "'not stored' is logged once in history.log ($(history_count "$not_stored"
     test "$(history_count "$not_stored")" = 1
 check "... and once on standard error ($(console_count "$not_stored"))" \
     test "$(console_count "$not_stored")" = 1
+note "$(grep -F "$not_stored" "$WORK/history.log")"
 still_serving
 rm -f "$db_dir/filler"
 check "storing again is reported within 30 s once space returns" \
