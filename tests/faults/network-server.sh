@@ -19,10 +19,12 @@ service_connected() { [[ -n $(ss -Htn state established "( dport = :$ns_port )")
 # ss -K destroys the simulator's end of the connection: the service gets a reset.
 close_simulator_end() { ss -HK -tn "( sport = :$ns_port )" >/dev/null; }
 
-# Checks that the service logs in again after logins logins and that uplinks flow again.
+# Checks that the service logs in again after logins logins (the count before the fault, which
+# began at fault_began) and that uplinks flow again.
 recovers() {
     check "the service logs in to the network server again within 90 s" \
         wait_until 90 logins_after "$1"
+    note "logged in again $((SECONDS - fault_began)) s after the fault began"
     check "the service is ONLINE again" wait_until 30 ns_online
     check "uplinks flow again: the counter read over Modbus changes" uplinks_flow "$modbus_port"
     check "tarvex is still running" tarvex_alive
@@ -31,6 +33,7 @@ recovers() {
 echo "--- the network server closes the connection"
 if is_root; then
     logins=$(ns_logins)
+    fault_began=$SECONDS
     check "the simulator's end of the connection is closed (ss -K)" close_simulator_end
     check "the service sees the connection closed" wait_until 10 not service_connected
     recovers "$logins"
@@ -41,15 +44,18 @@ fi
 echo "--- the network server stops answering pings (SIGSTOP)"
 logins=$(ns_logins)
 timeouts=$(count_in "$WORK/console.log" "Ping timeout, trying to reconnect server...")
+fault_began=$SECONDS
 kill -STOP "$NS_PID"
 check "the service notices the silent network server within 40 s (ping timeout on stderr)" \
     wait_until 40 console_has_more "Ping timeout, trying to reconnect server..." "$timeouts"
 check "Modbus still answers while the network server is silent" modbus_answers "$modbus_port"
+note "resumed $((SECONDS - fault_began)) s after it was stopped"
 kill -CONT "$NS_PID"
 recovers "$logins"
 
 echo "--- the network server restarts (SIGKILL, then started again)"
 logins=$(ns_logins)
+fault_began=$SECONDS
 kill -KILL "$NS_PID"
 wait "$NS_PID" 2>/dev/null
 check "the service reports the network server gone within 40 s" wait_until 40 not ns_online
@@ -60,6 +66,7 @@ recovers "$logins"
 echo "--- the network server accepts TCP but never completes the WebSocket handshake"
 logins=$(ns_logins)
 handshake_timeouts=$(count_in "$WORK/history.log" "No complete handshake answer from")
+fault_began=$SECONDS
 kill -KILL "$NS_PID"
 wait "$NS_PID" 2>/dev/null
 # A stopped simulator: the system accepts connections on its listening socket, nobody answers.
@@ -71,6 +78,7 @@ check "the service tries again: a second handshake time-out within 60 s" \
     wait_until 60 history_has_more "No complete handshake answer from" "$((handshake_timeouts + 1))"
 check "the web interface answers meanwhile" web_answers
 check "Modbus answers meanwhile" modbus_answers "$modbus_port"
+note "resumed $((SECONDS - fault_began)) s after it was stopped"
 kill -CONT "$NS_PID"
 recovers "$logins"
 
