@@ -19,54 +19,52 @@ service_connected() { [[ -n $(ss -Htn state established "( dport = :$ns_port )")
 # ss -K destroys the simulator's end of the connection: the service gets a reset.
 close_simulator_end() { ss -HK -tn "( sport = :$ns_port )" >/dev/null; }
 
-# Checks that the service logs in again after logins logins (the count before the fault, which
-# began at fault_began) and that uplinks flow again.
+# Announces a fault and notes the logins so far and when it began.
+fault_begins() {
+    echo "--- $1"
+    logins=$(ns_logins)
+    fault_began=$SECONDS
+}
+
+# Checks that the service logs in again after the fault and that uplinks flow again.
 recovers() {
     check "the service logs in to the network server again within 90 s" \
-        wait_until 90 logins_after "$1"
+        wait_until 90 logins_after "$logins"
     note "logged in again $((SECONDS - fault_began)) s after the fault began"
     check "the service is ONLINE again" wait_until 30 ns_online
     check "uplinks flow again: the counter read over Modbus changes" uplinks_flow "$modbus_port"
     check "tarvex is still running" tarvex_alive
 }
 
-echo "--- the network server closes the connection"
 if is_root; then
-    logins=$(ns_logins)
-    fault_began=$SECONDS
+    fault_begins "the network server closes the connection"
     check "the simulator's end of the connection is closed (ss -K)" close_simulator_end
     check "the service sees the connection closed" wait_until 10 not service_connected
-    recovers "$logins"
+    recovers
 else
-    echo "SKIP: closing one connection (ss -K) takes root; run the script as root for this case"
+    echo "SKIP: the network server closes the connection: ss -K takes root; run as root for it"
 fi
 
-echo "--- the network server stops answering pings (SIGSTOP)"
-logins=$(ns_logins)
+fault_begins "the network server stops answering pings (SIGSTOP)"
 timeouts=$(count_in "$WORK/console.log" "Ping timeout, trying to reconnect server...")
-fault_began=$SECONDS
 kill -STOP "$NS_PID"
 check "the service notices the silent network server within 40 s (ping timeout on stderr)" \
     wait_until 40 console_has_more "Ping timeout, trying to reconnect server..." "$timeouts"
 check "Modbus still answers while the network server is silent" modbus_answers "$modbus_port"
 note "resumed $((SECONDS - fault_began)) s after it was stopped"
 kill -CONT "$NS_PID"
-recovers "$logins"
+recovers
 
-echo "--- the network server restarts (SIGKILL, then started again)"
-logins=$(ns_logins)
-fault_began=$SECONDS
+fault_begins "the network server restarts (SIGKILL, then started again)"
 kill -KILL "$NS_PID"
 wait "$NS_PID" 2>/dev/null
 check "the service reports the network server gone within 40 s" wait_until 40 not ns_online
 check "the simulator starts again on the same port" \
     start_ns_sim "$ns_port" "$WORK/devices.json"
-recovers "$logins"
+recovers
 
-echo "--- the network server accepts TCP but never completes the WebSocket handshake"
-logins=$(ns_logins)
+fault_begins "the network server accepts TCP but never completes the WebSocket handshake"
 handshake_timeouts=$(count_in "$WORK/history.log" "No complete handshake answer from")
-fault_began=$SECONDS
 kill -KILL "$NS_PID"
 wait "$NS_PID" 2>/dev/null
 # A stopped simulator: the system accepts connections on its listening socket, nobody answers.
@@ -80,6 +78,6 @@ check "the web interface answers meanwhile" web_answers
 check "Modbus answers meanwhile" modbus_answers "$modbus_port"
 note "resumed $((SECONDS - fault_began)) s after it was stopped"
 kill -CONT "$NS_PID"
-recovers "$logins"
+recovers
 
 finish

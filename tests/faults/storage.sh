@@ -43,6 +43,13 @@ file_value_changes() {
     before=$(stored_a "$db" 1) || return 1
     wait_until 30 stored_a_differs "$db" 1 "$before"
 }
+# Checks that the text is in history.log once and on standard error once, and shows the entry.
+logged_once() {
+    check "'$1' is logged once in history.log ($(history_count "$1"))" \
+        test "$(history_count "$1")" = 1
+    check "... and once on standard error ($(console_count "$1"))" test "$(console_count "$1")" = 1
+    note "$(grep -F "$1" "$WORK/history.log")"
+}
 web_values_answer() {
     api app/getRegisterValues "{\"devEui\": \"$(device_eui 1)\"}" | grep -q '"result":true'
 }
@@ -61,11 +68,7 @@ rm -f "$db"
 check "the file deleted from the read-only folder is reported within 30 s" \
     wait_until 30 history_has "$not_restored" 1
 check "20 more uplinks arrive (write-back retried every 5 s)" let_uplinks_pass 20
-check "'not restored yet' is logged once in history.log ($(history_count "$not_restored"))" \
-    test "$(history_count "$not_restored")" = 1
-check "... and once on standard error ($(console_count "$not_restored"))" \
-    test "$(console_count "$not_restored")" = 1
-note "$(grep -F "$not_restored" "$WORK/history.log")"
+logged_once "$not_restored"
 check "uplinks still reach Modbus meanwhile (from memory)" uplinks_flow "$modbus_port"
 still_serving
 chmod 755 "$db_dir"
@@ -84,11 +87,7 @@ echo "--- the file system is full"
 dd if=/dev/zero of="$db_dir/filler" bs=64k 2>/dev/null
 check "the failure to store is reported within 30 s" wait_until 30 history_has "$not_stored" 1
 check "20 more uplinks arrive" let_uplinks_pass 20
-check "'not stored' is logged once in history.log ($(history_count "$not_stored"))" \
-    test "$(history_count "$not_stored")" = 1
-check "... and once on standard error ($(console_count "$not_stored"))" \
-    test "$(console_count "$not_stored")" = 1
-note "$(grep -F "$not_stored" "$WORK/history.log")"
+logged_once "$not_stored"
 still_serving
 rm -f "$db_dir/filler"
 check "storing again is reported within 30 s once space returns" \
