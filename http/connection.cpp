@@ -78,6 +78,11 @@ bool Connection::hasExpired(qint64 timeout) const
         && m_idleTimer.hasExpired(timeout);
 }
 
+bool Connection::headerOverdue(qint64 timeout) const
+{
+    return m_headerTimer.isValid() && m_headerTimer.hasExpired(timeout);
+}
+
 bool Connection::isClosed() const
 {
     return m_socket->state() == QAbstractSocket::UnconnectedState;
@@ -114,10 +119,14 @@ void Connection::processBuffer()
         // only at the new bytes (and the 3 before them, where the marker may start).
         const int headerEnd = m_receiveBuffer.indexOf(EOH, m_headerSearchFrom);
         RequestParser::ParseResult result;
-        if (headerEnd >= 0)
+        if (headerEnd >= 0) {
+            m_headerTimer.invalidate();
             result = RequestParser::parse(m_receiveBuffer);
-        else
+        } else {
+            if (!m_headerTimer.isValid())
+                m_headerTimer.start();
             m_headerSearchFrom = qMax(0, m_receiveBuffer.size() - (EOH.size() - 1));
+        }
 
         switch (result.state) {
         case RequestParser::NeedMoreData:

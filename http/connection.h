@@ -18,6 +18,8 @@ public:
     ~Connection() override;
 
     bool hasExpired(qint64 timeout) const;
+    // Whether the header of the request being received has taken longer than the timeout.
+    bool headerOverdue(qint64 timeout) const;
     bool isClosed() const;
 
 private:
@@ -32,6 +34,8 @@ private:
     IRequestHandler* m_requestHandler;
     QByteArray m_receiveBuffer;
     QElapsedTimer m_idleTimer;
+    // Runs from the first byte of a request until its header block is complete.
+    QElapsedTimer m_headerTimer;
     // Where the search for the end of the header block resumes, so that a header block
     // arriving in many small pieces is not searched from the start each time.
     int m_headerSearchFrom = 0;

@@ -20,6 +20,9 @@ constexpr qint64 MAX_PENDING_OUTPUT = 4194304;
 constexpr int MAX_CONNECTIONS = 500;
 constexpr qint64 CONNECTION_IDLE_TIMEOUT_MS = 7000;
 constexpr int IDLE_SWEEP_INTERVAL_MS = 2000;
+// A request header still incomplete after this long is dropped by the sweep: a client that
+// trickles a byte now and then is never idle, and enough of them would hold every connection.
+constexpr qint64 REQUEST_HEADER_DEADLINE_MS = 20000;
 
 // Responses with bodies up to this size are never compressed.
 constexpr int MIN_COMPRESS_SIZE = 1024;

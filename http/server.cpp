@@ -158,7 +158,8 @@ void Server::dropTimedOutConnection()
     for (auto it = m_connections.begin(); it != m_connections.end();) {
         Connection* connection = *it;
         // A socket that ended in an error may never report "disconnected"; drop it as well.
-        if (connection->isClosed() || connection->hasExpired(CONNECTION_IDLE_TIMEOUT_MS)) {
+        if (connection->isClosed() || connection->hasExpired(CONNECTION_IDLE_TIMEOUT_MS)
+            || connection->headerOverdue(REQUEST_HEADER_DEADLINE_MS)) {
             connection->deleteLater();
             it = m_connections.erase(it);
         } else {

@@ -4,7 +4,9 @@
 #include "server.h"
 
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -36,6 +38,7 @@ private slots:
     void gzipWhenTheClientAsks();
     void headAnswersWithTheGetHeadersAndNoBody();
     void largeFormFieldArrivesWhole();
+    void tricklingHeaderIsDropped();
     void tls12ClientIsServed();
     void tls11ClientFindsNoCipherSuite();
 
@@ -125,6 +128,25 @@ void TestHttpServer::largeFormFieldArrivesWhole()
     QCOMPARE(answer,
         "POST /up\nform data 2097152 "
             + QCryptographicHash::hash(value, QCryptographicHash::Md5).toHex() + "\n");
+}
+
+// A client that sends its header a byte a second is never idle; the header deadline ends it.
+void TestHttpServer::tricklingHeaderIsDropped()
+{
+    const QByteArray header = "GET /slow HTTP/1.1\r\nx-padding: " + QByteArray(60, 'a');
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port());
+    QVERIFY(client.waitForConnected(5000));
+    int sent = 0;
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, &client, [&] {
+        if (sent < header.size())
+            client.write(header.mid(sent++, 1));
+    });
+    trickle.start(1000);
+
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 45000);
+    QVERIFY(sent < header.size());
 }
 
 // The unknown method after the GET makes the server close, which ends s_client.
