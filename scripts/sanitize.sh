@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds Tarvex and its tests with sanitizers in a build folder of their own and runs the tests
 # there; the tests that start the service start the sanitized executable.
-#   sanitize.sh           AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, every
-#                         test but the soak test
-#   sanitize.sh thread    ThreadSanitizer in build-tsan/, the tests where the database thread,
-#                         the HTTP threads and the main thread serve Modbus, HTTP and
-#                         network-server traffic at once (only these are built)
+#   sanitize.sh [address] [--build-only]
+#       AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, every test but the soak
+#       test
+#   sanitize.sh thread [--build-only]
+#       ThreadSanitizer in build-tsan/, the tests where the database thread, the web thread and
+#       the main thread serve Modbus, HTTP and network-server traffic at once (only these are
+#       built)
+# --build-only builds and runs nothing; SANITIZE_JOBS (2) is how many compilers run at once.
 # A sanitizer report ends the process that made it (halt_on_error). Every report, the tests'
 # own and those of the service processes they start, is also written to <build>/sanitizer/, and
 # the script fails when that folder is not empty after the run, so a report from a child
@@ -13,7 +16,16 @@
 # Suppressions, each with its reason: tests/lsan.supp (leaks), tests/tsan.supp (races).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-mode=${1:-address}
+mode=address
+build_only=false
+for option in "$@"; do
+    case "$option" in
+        address | thread) mode=$option ;;
+        --build-only) build_only=true ;;
+        *) echo "usage: $0 [address|thread] [--build-only]" >&2; exit 2 ;;
+    esac
+done
+jobs=${SANITIZE_JOBS:-2}
 
 # The tests of the ThreadSanitizer run: each runs more than one of our threads (the database
 # thread, the web thread, a client calling in from a thread of its own) or starts the service,
@@ -30,10 +42,6 @@ case "$mode" in
         build="$root/build-tsan"
         sanitize=thread
         ;;
-    *)
-        echo "usage: $0 [address|thread]" >&2
-        exit 2
-        ;;
 esac
 reports="$build/sanitizer"
 
@@ -44,6 +52,17 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" \
     -DTARVEX_SANITIZE="$sanitize" -DTARVEX_BUILD_TESTS=ON -DTARVEX_BUILD_BENCH=OFF \
     -DTARVEX_BUILD_FUZZERS=OFF >/dev/null
+
+start=$SECONDS
+targets=()
+if [[ "$mode" == thread ]]; then
+    targets=(--target tarvex tarvex-ns-sim "${tsan_tests[@]}")
+fi
+cmake --build "$build" -j"$jobs" "${targets[@]}"
+echo "sanitize: $mode build in $((SECONDS - start)) s"
+if $build_only; then
+    exit 0
+fi
 
 rm -rf "$reports"
 mkdir -p "$reports"
@@ -61,19 +80,14 @@ if [[ "$mode" == thread && $(cat /proc/sys/vm/mmap_rnd_bits 2>/dev/null || echo 
     run=(setarch "$(uname -m)" -R)
 fi
 
+tests=(-LE soak)
+if [[ "$mode" == thread ]]; then
+    tests=(-R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$")
+fi
 start=$SECONDS
 status=0
-if [[ "$mode" == address ]]; then
-    cmake --build "$build" -j2
-    echo "sanitize: $mode build in $((SECONDS - start)) s"
-    ctest --test-dir "$build" --output-on-failure -j2 -LE soak || status=$?
-else
-    cmake --build "$build" -j2 --target tarvex tarvex-ns-sim "${tsan_tests[@]}"
-    echo "sanitize: $mode build in $((SECONDS - start)) s"
-    pattern=$(IFS='|'; echo "^(${tsan_tests[*]})\$")
-    "${run[@]}" ctest --test-dir "$build" --output-on-failure -j2 -R "$pattern" || status=$?
-fi
-echo "sanitize: $mode build and tests in $((SECONDS - start)) s"
+"${run[@]}" ctest --test-dir "$build" --output-on-failure -j2 "${tests[@]}" || status=$?
+echo "sanitize: $mode tests in $((SECONDS - start)) s"
 
 if [[ -n "$(ls -A "$reports")" ]]; then
     for report in "$reports"/*; do
