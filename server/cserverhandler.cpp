@@ -414,7 +414,8 @@ void CServerHandler::handleDevicesListResponse(const QJsonObject& message)
     waitingServerResponseTimeoutSlot();
 }
 
-bool CServerHandler::getDevicesListReq(const QStringList& appEuiList)
+bool CServerHandler::getDevicesListReq(
+    const QStringList& appEuiList, const std::function<void()>& beforeQueuing)
 {
     if (appEuiList.isEmpty()) {
         addLog(ServerTexts::DEVICES_LIST_EMPTY_APPEUI_LIST);
@@ -424,7 +425,8 @@ bool CServerHandler::getDevicesListReq(const QStringList& appEuiList)
         addLog(ServerTexts::DEVICES_LIST_NOT_CONNECTED);
         return false;
     }
-    queueTask(TASK_GET_DEVICES_LIST, API::devicesListRequest(), timings.taskQueueWait);
+    queueTask(
+        TASK_GET_DEVICES_LIST, API::devicesListRequest(), timings.taskQueueWait, beforeQueuing);
     return true;
 }
 
@@ -444,15 +446,21 @@ void CServerHandler::getDeviceLastPackets(QString devEui)
 // Appends a task and, when no task is in flight, asks the main thread to send it. A caller in
 // another thread waits up to waitMs for the task in flight to complete; the main thread itself
 // never waits, since only it completes tasks. When the wait times out the task stays queued and
-// goes out after the task in flight.
-void CServerHandler::queueTask(EServerTask kind, const QString& text, int waitMs)
+// goes out after the task in flight. The task joins the queue only after the wait: the main
+// thread sends the next task as soon as the one in flight completes, before this thread wakes.
+void CServerHandler::queueTask(
+    EServerTask kind, const QString& text, int waitMs, const std::function<void()>& beforeQueuing)
 {
     QMutexLocker locker(&taskMutex);
-    taskQueue.append({kind, text});
     if (QThread::currentThread() == thread())
         waitMs = 0;
-    if (!waitForTaskInFlight(waitMs))
+    if (!waitForTaskInFlight(waitMs)) {
+        taskQueue.append({kind, text});
         return;
+    }
+    if (beforeQueuing)
+        beforeQueuing();
+    taskQueue.append({kind, text});
     locker.unlock();
     emit newTask();
 }

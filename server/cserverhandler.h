@@ -15,6 +15,7 @@
 #include <QWaitCondition>
 #include <QWebSocket>
 #include <atomic>
+#include <functional>
 
 // The client of the network server's WebSocket API. Lives in the main thread: logs in with a
 // ping probe and auth_req, pings every 10 s, reconnects after a lost connection, forwards every
@@ -58,7 +59,11 @@ public:
     QString getLastLogin() const;
     // Queues a get_devices_req. A caller in another thread returns once the task in flight has
     // completed (at most taskQueueWait later), so its own answer is the next one to come.
-    bool getDevicesListReq(const QStringList& appEuiList);
+    // beforeQueuing runs in the caller's thread once that wait is over and before the request
+    // can go out: a listener connected there cannot miss the answer. It does not run when the
+    // wait ran out.
+    bool getDevicesListReq(
+        const QStringList& appEuiList, const std::function<void()>& beforeQueuing = {});
 
 public slots:
     void connectSlot(QString origin, QString login, QString password);
@@ -91,7 +96,8 @@ private:
     void handleAuthPhaseMessage(const QJsonObject& message);
     void handleVerifiedPhaseMessage(const QJsonObject& message);
     void handleDevicesListResponse(const QJsonObject& message);
-    void queueTask(EServerTask kind, const QString& text, int waitMs);
+    void queueTask(EServerTask kind, const QString& text, int waitMs,
+        const std::function<void()>& beforeQueuing = {});
     bool waitForTaskInFlight(int waitMs);
     void releaseTask();
     void sendMessage(const QString& text);

@@ -24,15 +24,14 @@ DevicesListWaiter::~DevicesListWaiter()
     QObject::disconnect(connection);
 }
 
-bool DevicesListWaiter::wait(
-    std::chrono::milliseconds timeout, QList<API::SServerDeviceInfo>& devices)
+std::optional<QList<API::SServerDeviceInfo>> DevicesListWaiter::wait(
+    std::chrono::milliseconds timeout)
 {
     const QDeadlineTimer deadline(timeout, Qt::CoarseTimer);
     QMutexLocker locker(&mailbox->mutex);
     while (!mailbox->answered) {
         if (!mailbox->arrived.wait(&mailbox->mutex, deadline))
-            return false;
+            return std::nullopt;
     }
-    devices = mailbox->devices;
-    return true;
+    return mailbox->devices;
 }

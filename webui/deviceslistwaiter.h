@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class CServerHandler;
 
@@ -24,9 +25,9 @@ public:
     DevicesListWaiter(const DevicesListWaiter&) = delete;
     DevicesListWaiter& operator=(const DevicesListWaiter&) = delete;
 
-    // True when a list came within the time-out; devices then holds it (empty when the client
-    // reported a failure).
-    bool wait(std::chrono::milliseconds timeout, QList<API::SServerDeviceInfo>& devices);
+    // The list that came within the time-out (empty when the client reported a failure); none
+    // when none came.
+    std::optional<QList<API::SServerDeviceInfo>> wait(std::chrono::milliseconds timeout);
 
 private:
     // Written in the client's thread; shared with the connection, which may outlive the waiter

@@ -50,19 +50,19 @@ void ServerController::reqServerStateAction()
 // no answer can come for it.
 void ServerController::getDeviceListAction()
 {
+    // Listening starts once a request still in flight has been answered, so that answer is not
+    // taken for this one's, and before this request is queued, so its answer is not missed.
+    std::unique_ptr<DevicesListWaiter> waiter;
+    std::optional<QList<API::SServerDeviceInfo>> devices;
+    if (client->getDevicesListReq(
+            templateAppEuis(), [&] { waiter = std::make_unique<DevicesListWaiter>(client); })
+        && waiter)
+        devices = waiter->wait(DEVICES_LIST_WAIT);
     QJsonObject answer;
-    bool answered = false;
-    if (client->getDevicesListReq(templateAppEuis())) {
-        // Listening starts after the request is queued: the call returns only once a request
-        // still in flight has been answered, so that answer is not taken for this one's.
-        DevicesListWaiter waiter(client);
-        QList<API::SServerDeviceInfo> devices;
-        answered = waiter.wait(DEVICES_LIST_WAIT, devices);
-        if (answered)
-            answer[HTTP::API_JSON_KEY_DEVICES] = addableDevices(devices);
-    }
+    if (devices)
+        answer[HTTP::API_JSON_KEY_DEVICES] = addableDevices(*devices);
     answer[HTTP::API_JSON_KEY_RESULT]
-        = answered ? HTTP::API_JSON_RESULT_SUCCESS : HTTP::API_JSON_RESULT_ERROR;
+        = devices ? HTTP::API_JSON_RESULT_SUCCESS : HTTP::API_JSON_RESULT_ERROR;
     setResult(answer);
 }
 
