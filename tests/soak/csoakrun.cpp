@@ -4,11 +4,12 @@
 #include "soaklayout.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
-#include <QTest>
 #include <QTextStream>
 #include <QTimer>
 
+#include <functional>
 #include <numeric>
 
 namespace {
@@ -28,6 +29,27 @@ const double RSS_GROWTH_LIMIT_PERCENT = 5;
 void say(const QString& line)
 {
     QTextStream(stdout) << line << Qt::endl;
+}
+
+// Runs the event loop for a while; QTest::qWait sleeps 10 ms between its rounds, which would
+// hold up every answer the readers wait for.
+void runEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        runEvents(100);
+    }
+    return true;
 }
 
 QJsonObject registerEntry(const QString& name, int offset)
@@ -117,8 +139,8 @@ bool CSoakRun::setUp()
         return false;
     admin = std::make_unique<CWebClient>(webPort);
     // The web server may not listen yet right after start.
-    return QTest::qWaitFor([this] { return admin->logIn(LOGIN, PASSWORD); }, WAIT_MS)
-        && QTest::qWaitFor(
+    return waitFor([this] { return admin->logIn(LOGIN, PASSWORD); }, WAIT_MS)
+        && waitFor(
             [this] { return admin->call("server/reqServerState").value("status") == "ONLINE"; },
             WAIT_MS)
         && registerDevices();
@@ -175,7 +197,7 @@ bool CSoakRun::startReaders()
 void CSoakRun::runFor(int seconds)
 {
     for (int done = 0; done < seconds; done += PROGRESS_EVERY_S) {
-        QTest::qWait(std::min(PROGRESS_EVERY_S, seconds - done) * 1000);
+        runEvents(std::min(PROGRESS_EVERY_S, seconds - done) * 1000);
         say(QString("  %1 s: %2 uplinks sent, %3 Modbus and %4 web answers, service RSS %5 kB")
                 .arg(pusher.seconds(), 0, 'f', 0)
                 .arg(pusher.totalSent())
@@ -219,7 +241,7 @@ bool CSoakRun::modbusReadsLastStored()
     QVector<qint64> answersBefore(SoakLayout::DEVICE_COUNT);
     for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device)
         answersBefore[device] = modbusChecker.answersOf(device);
-    const bool everyDeviceRead = QTest::qWaitFor(
+    const bool everyDeviceRead = waitFor(
         [&] {
             for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
                 if (modbusChecker.answersOf(device) == answersBefore[device])
