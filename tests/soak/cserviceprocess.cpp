@@ -54,8 +54,8 @@ bool CServiceProcess::start(const SSettings& settings)
         return false;
     process.setWorkingDirectory(directory.path());
     process.setProgram(QString::fromLocal8Bit(qgetenv("TARVEX_BINARY")));
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(directory.filePath("console.txt"));
-    process.setStandardErrorFile(directory.filePath("console.txt"), QIODevice::Append);
     process.start();
     return process.waitForStarted(START_MS);
 }

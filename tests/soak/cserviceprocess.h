@@ -23,6 +23,7 @@ public:
     // Stops it with SIGTERM; true when it ended by itself with status 0.
     bool stop();
     QString logText() const;
+    QString databasePath() const { return directory.filePath("server.db"); }
     // Keeps the working directory (database, log, console) for a look after a failed run.
     QString keep();
 

@@ -29,12 +29,12 @@ private:
     bool startReaders();
     void runFor(int seconds);
     bool drain();
-    bool modbusReadsLastStored();
+    bool modbusReadsLastSent();
     void stopReaders();
-    quint32 storedSequence(int device);
     void reportReaders(const QString& kind, CReadChecker& checker);
+    void checkDatabase();
+    void checkLog();
     void reportMemory(qint64 startKb, qint64 endKb);
-    void reportLog();
     void check(bool pass, const QString& what);
 
     int durationS;
@@ -46,7 +46,6 @@ private:
     std::vector<std::unique_ptr<CModbusMaster>> masters;
     std::vector<std::unique_ptr<CWebPoller>> webPollers;
     QVector<quint16> modbusPorts;
-    QVector<quint32> stored;
     quint16 webPort = 0;
     int failures = 0;
 };
