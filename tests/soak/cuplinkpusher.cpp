@@ -11,6 +11,7 @@
 namespace {
 const int TICK_MS = 10;
 const int DAY_S = 86400;
+const QString GATEWAY_ID = QStringLiteral("00800000A0005043");
 
 QJsonObject counter(const QString& endianness, qint64 start)
 {
@@ -35,8 +36,8 @@ QList<CSimulatedDevice> soakDevices()
 } // namespace
 
 CUplinkPusher::CUplinkPusher(const QString& login, const QString& password)
-    : simulator(std::make_unique<CSimulatorServer>(soakDevices(),
-        QStringLiteral("00800000A0005043"), CSimulatorServer::SCredentials {login, password})),
+    : simulator(std::make_unique<CSimulatorServer>(
+        soakDevices(), GATEWAY_ID, CSimulatorServer::SCredentials {login, password})),
       sentTo(SoakLayout::DEVICE_COUNT, 0)
 {
     connect(&timer, &QTimer::timeout, this, &CUplinkPusher::sendDue);
