@@ -143,7 +143,7 @@ QJsonObject CSimulatorServer::recentUplinks(const QJsonObject& request) const
     return refusal(CMD_GET_DATA_RESP, ERR_UNKNOWN_DEVICE);
 }
 
-void CSimulatorServer::sendUplink(int deviceIndex)
+int CSimulatorServer::sendUplink(int deviceIndex)
 {
     QJsonObject message
         = devices[deviceIndex].nextUplink(QDateTime::currentMSecsSinceEpoch(), gatewayId, random);
@@ -155,4 +155,5 @@ void CSimulatorServer::sendUplink(int deviceIndex)
     const QSet<QWebSocket*> receivers = loggedIn;
     for (QWebSocket* client : receivers)
         send(client, message);
+    return receivers.size();
 }

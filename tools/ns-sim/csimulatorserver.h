@@ -33,6 +33,9 @@ public:
     bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const;
     quint16 port() const;
+    // Sends the device's next uplink now, besides its own timer (a test pacing the uplinks
+    // itself); the number of logged-in connections it went to.
+    int sendUplink(int deviceIndex);
 
 private:
     void acceptConnections();
@@ -40,7 +43,6 @@ private:
     QJsonObject login(QWebSocket* client, const QJsonObject& request);
     QJsonObject devicesList() const;
     QJsonObject recentUplinks(const QJsonObject& request) const;
-    void sendUplink(int deviceIndex);
 
     QWebSocketServer* server;
     QList<CSimulatedDevice> devices;
