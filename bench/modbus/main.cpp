@@ -9,6 +9,7 @@
 // while one master keeps reading, and the master's latency during the burst is printed.
 
 #include "cfakenetworkserver.h"
+#include "eventwait.h"
 #include "freeport.h"
 #include "loadclient.h"
 #include "referenceserver.h"
@@ -233,11 +234,8 @@ SLoadResult pollRegularly(quint16 port, const std::atomic<bool>& stop)
 // cover the burst until its last uplink is stored.
 void runBurst(CFakeNetworkServer& networkServer, quint16 port)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (networkServer.received("auth_req").isEmpty() && clock.elapsed() < START_TIMEOUT_MS)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (networkServer.received("auth_req").isEmpty()) {
+    if (!waitUntil(
+            [&] { return !networkServer.received("auth_req").isEmpty(); }, START_TIMEOUT_MS)) {
         std::printf("burst: tarvex did not log in to the network server\n");
         return;
     }
@@ -245,7 +243,8 @@ void runBurst(CFakeNetworkServer& networkServer, quint16 port)
     std::atomic<bool> stop {false};
     std::thread poll([&] { master = pollRegularly(port, stop); });
     QThread::msleep(200);
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     for (int uplink = 0; uplink < BURST_UPLINKS; ++uplink) {
         networkServer.pushRx(
             QJsonObject {{"devEui", devEui(uplink % DEVICE_COUNT)}, {"type", "UNCONF_UP"},
@@ -253,11 +252,8 @@ void runBurst(CFakeNetworkServer& networkServer, quint16 port)
     }
     // The fake server's sends only flow while this thread runs its event loop.
     modbus_t* watcher = modbus_new_tcp("127.0.0.1", port);
-    bool stored = modbus_connect(watcher) == 0 && lastUplinkStored(watcher);
-    while (!stored && clock.elapsed() < START_TIMEOUT_MS) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        stored = lastUplinkStored(watcher);
-    }
+    const bool stored = modbus_connect(watcher) == 0
+        && waitUntil([watcher] { return lastUplinkStored(watcher); }, START_TIMEOUT_MS);
     const double drainSeconds = clock.elapsed() / 1000.0;
     stop = true;
     poll.join();

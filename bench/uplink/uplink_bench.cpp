@@ -7,6 +7,7 @@
 // in one transaction, WAL, same schema, indexes and trigger) and the ratio is printed.
 #include "cdatabasehandler.h"
 #include "cfakenetworkserver.h"
+#include "eventwait.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -220,10 +221,7 @@ int main(int argc, char* argv[])
         std::printf("cannot start %s\n", qPrintable(parser.value("binary")));
         return 1;
     }
-    QElapsedTimer wait;
-    wait.start();
-    while (networkServer.received("auth_req").isEmpty() && wait.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    waitUntil([&] { return !networkServer.received("auth_req").isEmpty(); }, 10000);
 
     QSqlDatabase watcher = openDatabase(dbPath, "watcher");
     QElapsedTimer clock;

@@ -7,6 +7,7 @@
 // rows it returns. The echo server gets the same POST (same body, cookie and headers) with
 // tarvex idle; the ratio shows what the web application costs on top of the HTTP layer.
 #include "cfakenetworkserver.h"
+#include "eventwait.h"
 #include "freeport.h"
 
 #include <QCommandLineParser>
@@ -25,7 +26,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <functional>
 
 namespace {
 const int FIELDS = 20;
@@ -43,18 +43,6 @@ struct SWrkResult
     double p99Ms = 0;
     QString failures; // wrk's lines about non-2xx answers and socket errors
 };
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
 
 void writeFile(const QString& path, const QByteArray& content)
 {
