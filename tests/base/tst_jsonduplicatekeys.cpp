@@ -17,13 +17,11 @@ void TestJsonDuplicateKeys::findsRepeatedKeys_data()
 
     // The smallest text that made Qt's parser lose memory, found by the fuzzer.
     QTest::newRow("object value repeated") << QByteArray(R"({"":{"":1},"":1})") << true;
-    QTest::newRow("number repeated") << QByteArray(R"({"a":1,"b":2,"a":3})") << true;
     QTest::newRow("inside an object in an array")
         << QByteArray(R"([1,{"a":[],"b":{},"a":null}])") << true;
     QTest::newRow("after a nested object closes")
         << QByteArray(R"({"a":{"b":1,"c":2},"b":{"a":1},"a":0})") << true;
     QTest::newRow("written with an escape") << QByteArray(R"({"a":1,"\u0061":2})") << true;
-    QTest::newRow("escaped quote in both") << QByteArray(R"({"a\"b":1,"a\"b":2})") << true;
     QTest::newRow("same key in sibling objects") << QByteArray(R"([{"a":1},{"a":2}])") << false;
     QTest::newRow("same key at two depths") << QByteArray(R"({"a":{"a":{"a":1}}})") << false;
     QTest::newRow("value equal to a key") << QByteArray(R"({"a":"a","b":"a"})") << false;

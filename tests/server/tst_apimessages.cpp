@@ -12,8 +12,7 @@ QVariant fieldValue(const API::SApiDeviceData& record, const QString& key)
 {
     const QHash<QString, QVariant> fields {{"ts", QVariant::fromValue(record.ts)},
         {"fcnt", QVariant::fromValue(record.fcnt)}, {"port", QVariant::fromValue(record.port)},
-        {"freq", QVariant::fromValue(record.freq)}, {"dr", QVariant::fromValue(record.dr)},
-        {"rssi", QVariant::fromValue(record.rssi)}, {"snr", QVariant::fromValue(record.snr)}};
+        {"rssi", QVariant::fromValue(record.rssi)}};
     return fields.value(key);
 }
 
@@ -45,32 +44,19 @@ void TestApiMessages::numberOutsideFieldSaturates_data()
     QTest::addColumn<QVariant>("expected");
 
     QTest::newRow("ts 1e300") << "ts" << QJsonValue(1e300) << highest<quint64>();
-    QTest::newRow("ts -1") << "ts" << QJsonValue(-1) << QVariant::fromValue(quint64(0));
     QTest::newRow("ts text above 64 bits")
         << "ts" << QJsonValue("99999999999999999999") << highest<quint64>();
-    QTest::newRow("ts text in range")
-        << "ts" << QJsonValue("1700000000123") << QVariant::fromValue(quint64(1700000000123));
     QTest::newRow("fcnt 5e9") << "fcnt" << QJsonValue(5e9) << highest<quint32>();
     QTest::newRow("fcnt text 5000000000")
         << "fcnt" << QJsonValue("5000000000") << highest<quint32>();
     QTest::newRow("fcnt -1") << "fcnt" << QJsonValue(-1) << QVariant::fromValue(quint32(0));
-    QTest::newRow("fcnt 70000") << "fcnt" << QJsonValue(70000)
-                                << QVariant::fromValue(quint32(70000));
     QTest::newRow("port 70000") << "port" << QJsonValue(70000) << highest<quint16>();
-    QTest::newRow("port -1") << "port" << QJsonValue(-1) << QVariant::fromValue(quint16(0));
     QTest::newRow("port 3.5 not integral")
         << "port" << QJsonValue(3.5) << QVariant::fromValue(quint16(0));
-    QTest::newRow("freq 1e300") << "freq" << QJsonValue(1e300) << highest<quint32>();
-    QTest::newRow("freq -1e300") << "freq" << QJsonValue(-1e300) << QVariant::fromValue(quint32(0));
-    QTest::newRow("dr 1e300") << "dr" << QJsonValue(1e300) << highest<quint16>();
     QTest::newRow("rssi 40000") << "rssi" << QJsonValue(40000) << highest<qint16>();
     QTest::newRow("rssi -40000") << "rssi" << QJsonValue(-40000) << lowest<qint16>();
     QTest::newRow("rssi 1e300") << "rssi" << QJsonValue(1e300) << highest<qint16>();
-    QTest::newRow("rssi -1e300") << "rssi" << QJsonValue(-1e300) << lowest<qint16>();
-    QTest::newRow("rssi -70") << "rssi" << QJsonValue(-70) << QVariant::fromValue(qint16(-70));
     QTest::newRow("rssi text") << "rssi" << QJsonValue("-70") << QVariant::fromValue(qint16(0));
-    QTest::newRow("snr 1e300") << "snr" << QJsonValue(1e300) << QVariant::fromValue(1e300);
-    QTest::newRow("snr -1e300") << "snr" << QJsonValue(-1e300) << QVariant::fromValue(-1e300);
 }
 
 // An uplink number outside its field's range is stored as the nearest value the field holds;

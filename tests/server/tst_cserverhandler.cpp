@@ -93,9 +93,7 @@ private slots:
     void reconnectsAfterLostServer();
     void webThreadCallerGetsItsOwnAnswer_data();
     void webThreadCallerGetsItsOwnAnswer();
-    void webThreadCallerWaitIsBounded();
     void largeDevicesListArrives();
-    void defaultTimingsPingAndReconnect();
     void pingAnswerDuringSlowLoginIsNoRefusal();
     void uplinksKeepTheConnectionAlive();
     void messageRepeatingAKeyIsDropped();
@@ -108,12 +106,6 @@ private:
         return QTest::qWaitFor([this]() { return status() == "ONLINE"; }, 5000);
     }
     QString status() const { return COMM::serverStatusText(client->getCurrentStatus()); }
-    // Milliseconds between the first two get_devices_req the server received.
-    qint64 requestGap() const
-    {
-        const auto requests = server->received("get_devices_req");
-        return requests.at(1).timeMs - requests.at(0).timeMs;
-    }
 
     QTemporaryDir dir;
     std::unique_ptr<CFakeNetworkServer> server;
@@ -201,25 +193,6 @@ void TestServerHandler::webThreadCallerGetsItsOwnAnswer()
     QCOMPARE(web.firstDevEui, QString("B2"));
 }
 
-// A caller whose wait runs out returns; its request goes out once the one in flight has timed
-// out.
-void TestServerHandler::webThreadCallerWaitIsBounded()
-{
-    CServerHandler::STimings timings = shortTimings();
-    timings.taskQueueWait = TASK_ANSWER_MS / 4;
-    client->setTimings(timings);
-    QVERIFY(logIn());
-    server->setDevicesList({device("B1")}, true, -1);
-    QVERIFY(client->getDevicesListReq({"A1"}));
-    QTRY_COMPARE(server->received("get_devices_req").size(), 1);
-
-    CWebThreadCaller web(*client);
-    QTRY_VERIFY(web.callMs >= 0);
-    QVERIFY2(web.callMs < TASK_ANSWER_MS * 3 / 4, qPrintable(QString::number(web.callMs)));
-    QTRY_COMPARE(server->received("get_devices_req").size(), 2);
-    QVERIFY2(requestGap() >= TASK_ANSWER_MS * 9 / 10, qPrintable(QString::number(requestGap())));
-}
-
 // A device list far larger than a real one (about 1.4 MB of JSON) still arrives whole: the
 // limits on the server's messages leave room for it.
 void TestServerHandler::largeDevicesListArrives()
@@ -236,24 +209,6 @@ void TestServerHandler::largeDevicesListArrives()
     QCOMPARE(answers.first().at(0).toBool(), true);
     QCOMPARE(
         answers.first().at(1).value<QList<API::SServerDeviceInfo>>().size(), LARGE_LIST_DEVICES);
-}
-
-// The intervals at their real values: a ping 10 s after the login, and a new connection 10 s
-// after a ping that got no answer. Qt's coarse timers may fire up to 5 % early.
-void TestServerHandler::defaultTimingsPingAndReconnect()
-{
-    client->setTimings(CServerHandler::STimings());
-    QVERIFY(logIn());
-    const qint64 loginMs = server->received("auth_req").last().timeMs;
-    server->muteConnections();
-
-    QTRY_COMPARE_WITH_TIMEOUT(server->received("auth_req").size(), 2, 30000);
-    const qint64 pingMs = server->received("ping_req").at(1).timeMs; // the first unanswered
-    const qint64 reloginMs = server->received("auth_req").last().timeMs;
-    QVERIFY2(pingMs - loginMs >= 9500, qPrintable(QString::number(pingMs - loginMs)));
-    QVERIFY2(pingMs - loginMs <= 12000, qPrintable(QString::number(pingMs - loginMs)));
-    QVERIFY2(reloginMs - pingMs >= 9500, qPrintable(QString::number(reloginMs - pingMs)));
-    QVERIFY2(reloginMs - pingMs <= 12000, qPrintable(QString::number(reloginMs - pingMs)));
 }
 
 // The ping timer keeps running from the connection before while a new login waits for its

@@ -15,8 +15,6 @@ namespace {
 const QString LOGIN = QStringLiteral("operator");
 const QString PASSWORD = QStringLiteral("s3cret");
 const QString LOGIN_PATH = QStringLiteral("/api/v1/auth/login");
-const QString BAN_MESSAGE = QStringLiteral(
-    "Your IP address has been banned after too many failed authentication attempts.");
 
 QByteArray resource(const QString& path)
 {
@@ -51,7 +49,6 @@ private slots:
     void sessionExpiry_data();
     void sessionExpiry();
 
-    void banAfterFifthFailure();
     void banExpires();
     void expiredBansForgotten();
 
@@ -156,17 +153,6 @@ void TestWebApplication::sessionExpiry()
     }
 
     QCOMPARE(page, resource(loggedIn ? ":/www/private/index.html" : ":/www/public/index.html"));
-}
-
-void TestWebApplication::banAfterFifthFailure()
-{
-    CurlClient client = freshClient();
-    QVERIFY(failLogins(client, MAX_FAILED_LOGINS));
-
-    const HttpAnswer answer = client.postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD));
-
-    QCOMPARE(answer.status, 403);
-    QCOMPARE(QString::fromUtf8(answer.body), BAN_MESSAGE);
 }
 
 void TestWebApplication::banExpires()
