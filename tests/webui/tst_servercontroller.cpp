@@ -1,12 +1,17 @@
 #include "calldevicehandler.h"
 #include "cdatabasehandler.h"
+#include "cdevicehandler.h"
 #include "cfakenetworkserver.h"
 #include "cserverhandler.h"
+#include "freeport.h"
 #include "servercontroller.h"
 #include "webapplication.h"
 #include "webthreadfixture.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,6 +22,7 @@ const QString REGISTERED = QStringLiteral("00000000000000AA");
 const QString STATE_PATH = QStringLiteral("/api/v1/server/reqServerState");
 const QString LIST_PATH = QStringLiteral("/api/v1/server/getDeviceList");
 const int LOGIN_WAIT_MS = 10000;
+const QVector<quint16> WORDS {0x1234, 0xABCD};
 
 // A device of the network server's list, as the network server sends it.
 QJsonObject serverDevice(const QString& devEui, const QString& appEui)
@@ -25,9 +31,38 @@ QJsonObject serverDevice(const QString& devEui, const QString& appEui)
         {"OTAA", QJsonObject {{"appEui", appEui}}}};
 }
 
+// The same device as the web API lists it.
+QJsonObject listed(const QString& devEui, const QString& appEui)
+{
+    return {{"devEui", devEui}, {"name", "Meter " + devEui}, {"appEui", appEui}};
+}
+
 QJsonObject jsonOf(const HttpAnswer& answer)
 {
     return QJsonDocument::fromJson(answer.body).object();
+}
+
+// A Modbus TCP read of every word of WORDS from register 0, unit 1.
+QByteArray readRequest(quint16 transaction)
+{
+    QByteArray frame;
+    QDataStream out(&frame, QIODevice::WriteOnly);
+    out << transaction << quint16(0) << quint16(6) << quint8(1) << quint8(3) << quint16(0)
+        << quint16(WORDS.size());
+    return frame;
+}
+
+// The listener's answer to readRequest(transaction).
+QByteArray readAnswer(quint16 transaction)
+{
+    const int byteCount = 2 * WORDS.size();
+    QByteArray frame;
+    QDataStream out(&frame, QIODevice::WriteOnly);
+    out << transaction << quint16(0) << quint16(3 + byteCount) << quint8(1) << quint8(3)
+        << quint8(byteCount);
+    for (quint16 word : WORDS)
+        out << word;
+    return frame;
 }
 } // namespace
 
@@ -55,6 +90,7 @@ private slots:
     void init();
     void cleanupTestCase();
     void requestDuringTheWaitIsServedAfterIt();
+    void waitForTheListLeavesTheMainThreadFree();
 
 private:
     QTemporaryDir dir;
@@ -104,6 +140,47 @@ void TestServerController::requestDuringTheWaitIsServedAfterIt()
     QCOMPARE(jsonOf(stateAnswer).value("status").toString(), QString("ONLINE"));
     QTRY_VERIFY_WITH_TIMEOUT(listCaller->isFinished(), 10000);
     QCOMPARE(jsonOf(listAnswer), QJsonObject({{"result", "error"}}));
+}
+
+// The device list is awaited in the web thread: meanwhile the test's thread, where the client and
+// the Modbus listeners live, keeps answering Modbus reads and taking uplinks.
+void TestServerController::waitForTheListLeavesTheMainThreadFree()
+{
+    QVERIFY(session->logIn());
+    const QString fits = QStringLiteral("00000000000000BB");
+    session->server.setDevicesList({serverDevice(fits, METER_APP_EUI)}, true, 1500);
+    CDeviceHandler listener(freePort(), [](quint16, int, int) { return WORDS; });
+    QVERIFY2(listener.portListens(), qPrintable(listener.bindError()));
+    QTcpSocket master;
+    master.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    QVERIFY(master.waitForConnected(5000));
+    QSignalSpy uplinks(&session->client, &CServerHandler::newPacketReceived);
+    QTimer uplinkTimer;
+    connect(&uplinkTimer, &QTimer::timeout, [this]() {
+        session->server.pushRx(
+            {{"devEui", REGISTERED.toLower()}, {"type", "UNCONF_UP"}, {"data", "010005"}});
+    });
+    uplinkTimer.start(100);
+
+    HttpAnswer listAnswer;
+    std::unique_ptr<QThread> listCaller(
+        QThread::create([this, &listAnswer]() { listAnswer = api.post(LIST_PATH); }));
+    listCaller->start();
+    QTRY_COMPARE_WITH_TIMEOUT(session->server.received("get_devices_req").size(), 1, 10000);
+    const int uplinksBefore = uplinks.count();
+    int readsDuringTheWait = 0;
+    for (quint16 transaction = 1; !listCaller->isFinished(); ++transaction) {
+        master.write(readRequest(transaction));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            master.bytesAvailable(), qint64(readAnswer(transaction).size()), 500);
+        QCOMPARE(master.readAll(), readAnswer(transaction));
+        ++readsDuringTheWait;
+    }
+
+    QVERIFY2(readsDuringTheWait > 3, qPrintable(QString::number(readsDuringTheWait)));
+    QVERIFY(uplinks.count() > uplinksBefore);
+    const QJsonArray expected {listed(fits, METER_APP_EUI)};
+    QCOMPARE(jsonOf(listAnswer), QJsonObject({{"devices", expected}, {"result", "success"}}));
 }
 
 QTEST_GUILESS_MAIN(TestServerController)
