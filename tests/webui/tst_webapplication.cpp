@@ -15,6 +15,9 @@ namespace {
 const QString LOGIN = QStringLiteral("operator");
 const QString PASSWORD = QStringLiteral("s3cret");
 const QString LOGIN_PATH = QStringLiteral("/api/v1/auth/login");
+const QString CSP = QStringLiteral(
+    "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; script-src "
+    "'self' 'unsafe-inline'; object-src 'none'; form-action 'self'; frame-ancestors 'self';");
 
 QByteArray resource(const QString& path)
 {
@@ -43,6 +46,12 @@ class TestWebApplication : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void servedFiles_data();
+    void servedFiles();
+    void gzipOnlyForLargeText_data();
+    void gzipOnlyForLargeText();
+    void securityHeaders_data();
+    void securityHeaders();
     void refused_data();
     void refused();
 
@@ -61,6 +70,7 @@ private:
     WebApplication application {LOGIN, PASSWORD};
     Http::Server server {&application};
     int usedAddresses = 0;
+    CurlClient sessionClient {QString()};
 };
 
 QString TestWebApplication::baseUrl(const Http::Server& server) const
@@ -86,6 +96,106 @@ void TestWebApplication::initTestCase()
     // Every missing file is reported on the console; that is not what these tests look at.
     QLoggingCategory::setFilterRules("default.debug=false");
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    sessionClient = freshClient();
+    QVERIFY(sessionClient.login(LOGIN, PASSWORD));
+}
+
+void TestWebApplication::servedFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QString>("resource");
+    QTest::addColumn<QString>("contentType");
+    QTest::addColumn<QString>("cacheControl");
+
+    const QString page = QStringLiteral("no-store");
+    const QString styles = QStringLiteral("private, max-age=43200");
+    const QString images = QStringLiteral("private, max-age=604800");
+    QTest::newRow("login page") << "/" << false << ":/www/public/index.html"
+                                << "text/html" << page;
+    QTest::newRow("main page") << "/" << true << ":/www/private/index.html"
+                               << "text/html" << page;
+    QTest::newRow("private logo") << "/images/Tarvex.png" << true
+                                  << ":/www/private/images/Tarvex.png"
+                                  << "image/png" << images;
+    QTest::newRow("public style for a session")
+        << "/css/login.css" << true << ":/www/public/css/login.css"
+        << "text/css" << styles;
+}
+
+void TestWebApplication::servedFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, loggedIn);
+    QFETCH(QString, resource);
+    QFETCH(QString, contentType);
+    QFETCH(QString, cacheControl);
+
+    const HttpAnswer answer = loggedIn ? sessionClient.get(path) : freshClient().get(path);
+
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, ::resource(resource));
+    QCOMPARE(answer.headers.value("content-type"), contentType);
+    QCOMPARE(answer.headers.value("cache-control"), cacheControl);
+}
+
+void TestWebApplication::gzipOnlyForLargeText_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("contentEncoding");
+
+    QTest::newRow("large page") << "/"
+                                << "gzip";
+    QTest::newRow("small style sheet") << "/css/noscript.css" << QString();
+}
+
+// Asked for gzip, a logged-in browser gets it for text above the size where it pays off.
+void TestWebApplication::gzipOnlyForLargeText()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, contentEncoding);
+
+    const HttpAnswer answer = sessionClient.send({"-H", "Accept-Encoding: gzip"}, path);
+
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.headers.value("content-encoding"), contentEncoding);
+}
+
+void TestWebApplication::securityHeaders_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("value");
+
+    const QList<QPair<QString, QString>> headers = {
+        {"x-xss-protection", "1; mode=block"},
+        {"x-content-type-options", "nosniff"},
+        {"referrer-policy", "same-origin"},
+        {"x-frame-options", "SAMEORIGIN"},
+        {"content-security-policy", CSP},
+    };
+    const QList<QPair<const char*, QString>> answers = {
+        {"file", "/"},
+        {"missing file", "/nosuch.png"},
+        {"api refusal", "/api/v1/app/getDevices"},
+    };
+    for (const auto& answer : answers) {
+        for (const auto& header : headers) {
+            QTest::addRow("%s %s", answer.first, qPrintable(header.first))
+                << answer.second << header.first << header.second;
+        }
+    }
+}
+
+void TestWebApplication::securityHeaders()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, header);
+    QFETCH(QString, value);
+
+    const HttpAnswer answer = freshClient().get(path);
+
+    QCOMPARE(answer.headers.value(header), value);
 }
 
 // Requests refused, all made without a session.
@@ -101,9 +211,14 @@ void TestWebApplication::refused_data()
     const QByteArray notFound = "Not Found";
     const QByteArray internal = "Internal Server Error";
     QTest::newRow("private file anonymous") << get << "/scripts/init.js" << 404 << notFound;
+    QTest::newRow("missing file") << get << "/nosuch.html" << 404 << notFound;
+    QTest::newRow("dot dot") << get << "/../private/index.html" << 500 << internal;
     QTest::newRow("encoded dot dot") << get << "/%2e%2e/private/index.html" << 500 << internal;
+    QTest::newRow("unknown scope") << post << "/api/v1/nosuch/x" << 404 << notFound;
     QTest::newRow("session needed")
         << post << "/api/v1/auth/logout" << 403 << QByteArray("Forbidden");
+    QTest::newRow("login by GET") << get << "/api/v1/auth/login" << 405
+                                  << QByteArray("Method Not Allowed");
 }
 
 void TestWebApplication::refused()

@@ -4,6 +4,7 @@
 #include "webui.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,13 +27,18 @@ class TestWebUI : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void init();
     void secureCookieOverHttps();
+    void httpsFallback_data();
+    void httpsFallback();
+    void bindFailureSetsErrored();
 
 private:
     void useLoopbackPort();
     void useHttps(const QString& certificate, const QString& key);
 
     QTemporaryDir dir;
+    CSettings* settings = nullptr;
     QString certificateFile;
     QString keyFile;
     quint16 port = 0;
@@ -41,7 +47,8 @@ private:
 void TestWebUI::initTestCase()
 {
     QVERIFY(dir.isValid());
-    QVERIFY(CSettings::getInstance(dir.filePath("settings.conf")));
+    settings = CSettings::getInstance(dir.filePath("settings.conf"));
+    QVERIFY(settings);
 
     certificateFile = dir.filePath("cert.pem");
     keyFile = dir.filePath("key.pem");
@@ -52,6 +59,13 @@ void TestWebUI::initTestCase()
             keyFile, "-out", certificateFile});
     QVERIFY(openssl.waitForFinished(60000));
     QCOMPARE(openssl.exitCode(), 0);
+}
+
+// Every test starts from a settings file without web settings.
+void TestWebUI::init()
+{
+    settings->remove("webui");
+    settings->sync();
 }
 
 void TestWebUI::useLoopbackPort()
@@ -83,6 +97,48 @@ void TestWebUI::secureCookieOverHttps()
     const QRegularExpression expected(
         "^SID=[A-Za-z0-9+/]{32}; secure; HttpOnly; path=/; SameSite=Strict$");
     QVERIFY2(expected.match(cookie).hasMatch(), qPrintable(cookie));
+}
+
+void TestWebUI::httpsFallback_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("key");
+
+    QTest::newRow("key file missing") << "cert.pem"
+                                      << "nosuch.pem";
+    QTest::newRow("key is the certificate") << "cert.pem"
+                                            << "cert.pem";
+}
+
+void TestWebUI::httpsFallback()
+{
+    QFETCH(QString, certificate);
+    QFETCH(QString, key);
+    useLoopbackPort();
+    useHttps(dir.filePath(certificate), dir.filePath(key));
+
+    QTest::ignoreMessage(QtDebugMsg, "No valid certificate files has been found!");
+    QTest::ignoreMessage(QtDebugMsg, "\"Web UI: HTTPS setup failed, fallback to HTTP\"");
+    WebUI webUI;
+
+    QCOMPARE(CurlClient(QStringLiteral("http://127.0.0.1:%1").arg(port)).get("/").status, 200);
+}
+
+void TestWebUI::bindFailureSetsErrored()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
+    setWebSetting("ip", "127.0.0.1");
+    setWebSetting("port", occupant.serverPort());
+    const QRegularExpression message(
+        QStringLiteral("^\"Web UI: Unable to bind to IP: 127.0.0.1, port: %1. Reason: .+\"$")
+            .arg(occupant.serverPort()));
+
+    QTest::ignoreMessage(QtDebugMsg, message);
+    QTest::ignoreMessage(QtCriticalMsg, message);
+    WebUI webUI;
+
+    QVERIFY(webUI.isErrored());
 }
 
 QTEST_GUILESS_MAIN(TestWebUI)
