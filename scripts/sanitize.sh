@@ -31,7 +31,7 @@ jobs=${SANITIZE_JOBS:-2}
 # thread, the web thread, a client calling in from a thread of its own) or starts the service,
 # which runs them all. The other suites run our code in one thread only.
 tsan_tests=(tst_registry tst_storagefailures tst_servercontroller tst_appcontroller
-            tst_cserverhandler tst_service tst_idlepeers tst_startupfailures tst_demo)
+            tst_cserverhandler tst_service tst_startupfailures tst_demo)
 
 case "$mode" in
     address)

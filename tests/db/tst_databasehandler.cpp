@@ -95,7 +95,6 @@ void TestDataBaseHandler::nameFilterMatchesItsCharactersLiterally_data()
     QTest::newRow("backslash") << "\\" << QStringList {"a\\b"};
     QTest::newRow("percent sign") << "%" << QStringList {"a%b"};
     QTest::newRow("underscore") << "_" << QStringList {"a_b"};
-    QTest::newRow("letter") << "x" << QStringList {"axb"};
 }
 
 void TestDataBaseHandler::nameFilterMatchesItsCharactersLiterally()

@@ -21,14 +21,6 @@ void TestRegisterRules::firstUsedRegister_data()
     QTest::addColumn<bool>("clashes");
     QTest::addColumn<qint64>("expected");
 
-    QTest::newRow("32 bits reaching a used register")
-        << QList<int> {12} << 0 << 11 << 32 << true << qint64(12);
-    QTest::newRow("64 bits reaching with its last register")
-        << QList<int> {15} << 0 << 12 << 64 << true << qint64(15);
-    QTest::newRow("32 bits ending just before")
-        << QList<int> {12} << 0 << 10 << 32 << false << qint64(0);
-    QTest::newRow("64 bits starting just after")
-        << QList<int> {12} << 0 << 13 << 64 << false << qint64(0);
     QTest::newRow("first of several used registers")
         << QList<int> {13, 12} << 0 << 12 << 32 << true << qint64(12);
     QTest::newRow("offset counts from the start")

@@ -1,7 +1,6 @@
 #include "modbustestfixture.h"
 
 #include "calldevicehandler.h"
-#include "cdevicehandler.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,9 +11,6 @@
 using namespace ModbusTest;
 
 namespace {
-// A port held by another program is tried again every 10 s.
-const int PORT_RETRY_WAIT_MS = CDeviceHandler::LISTEN_RETRY_MS + WAIT_MS;
-
 // A template whose packet 01 carries an 8-bit count stored in register 0.
 QByteArray templateJson(const QString& appEui, const QString& devType)
 {
@@ -59,7 +55,6 @@ private slots:
     void initTestCase();
     void firstFileByNameWinsADuplicateAppEui();
     void portClosesWithTheLastDeviceOnIt();
-    void freedPortIsRetriedOnlyForDevicesStillOnIt();
     void modbusIsAnsweredWhileUplinksWait();
     void cleanupTestCase();
 
@@ -119,29 +114,6 @@ void tst_Registry::portClosesWithTheLastDeviceOnIt()
     registry->removeDevice("A200000000000002");
     QVERIFY(!connectTo(port));
     QTRY_COMPARE_WITH_TIMEOUT(master->state(), QAbstractSocket::UnconnectedState, WAIT_MS);
-}
-
-// Only waiting for a retry proves that a removed device's port is no longer tried. Its listener
-// is made first: retries of equal interval come in the order they were started.
-void tst_Registry::freedPortIsRetriedOnlyForDevicesStillOnIt()
-{
-    QTcpServer removedOccupant, keptOccupant;
-    QVERIFY(removedOccupant.listen(QHostAddress::Any));
-    QVERIFY(keptOccupant.listen(QHostAddress::Any));
-    const quint16 removedPort = removedOccupant.serverPort();
-    const quint16 keptPort = keptOccupant.serverPort();
-    registry->addNewDevice(device("B300000000000001", removedPort));
-    registry->addNewDevice(device("B300000000000002", keptPort));
-    registry->removeDevice("B300000000000001");
-    removedOccupant.close();
-    keptOccupant.close();
-
-    QTRY_COMPARE_WITH_TIMEOUT(
-        logged(QString("INFO: [CDeviceHandler::listenSlot] port [%1] is opened").arg(keptPort)), 1,
-        PORT_RETRY_WAIT_MS);
-    QVERIFY(connectTo(keptPort));
-    QVERIFY(!connectTo(removedPort));
-    registry->removeDevice("B300000000000002");
 }
 
 // A master is answered from the stored values while the database thread is held up with a full
