@@ -2,6 +2,10 @@
 #include "cfakenetworkserver.h"
 #include "freeport.h"
 
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -77,6 +81,15 @@ QString integrityCheck(const QString& dbPath)
     return verdict;
 }
 
+// What the network server lists: the thermometer, and a device no template describes.
+QJsonArray networkServerDevices()
+{
+    return {QJsonObject {{"devEui", DEV_EUI}, {"devName", "Thermometer in hall"},
+                {"OTAA", QJsonObject {{"appEui", APP_EUI}}}},
+        QJsonObject {{"devEui", "0000000000000001"}, {"devName", "Unknown kind"},
+            {"OTAA", QJsonObject {{"appEui", "FFFFFFFFFFFFFFFF"}}}}};
+}
+
 // The first register of the thermometer read by a libmodbus master; -1 when the read fails.
 int readTemperature(quint16 port)
 {
@@ -88,26 +101,48 @@ int readTemperature(quint16 port)
     modbus_free(context);
     return read ? value : -1;
 }
+
+bool modbusPortAccepts(quint16 port)
+{
+    modbus_t* context = modbus_new_tcp("127.0.0.1", port);
+    const bool connected = modbus_connect(context) == 0;
+    modbus_close(context);
+    modbus_free(context);
+    return connected;
+}
 } // namespace
 
 // The real executable (path from TARVEX_BINARY) run in a working directory of its own with the
-// thermometer's template, fed by a network server, read by Modbus masters, stopped by a signal.
+// thermometer's template, as an operator runs it: driven through its web API, fed by a network
+// server, read by a Modbus master, stopped by a signal.
 class TestService : public QObject
 {
     Q_OBJECT
 private slots:
     void init();
     void cleanup();
+    void addsReadsAndRemovesADeviceThroughTheWebApi();
     void uplinkOnTakenPortIsServedOnceFreed();
     void peerHoldingHalfARequestIsClosed();
     void stopsInOrderDuringUplinks_data();
     void stopsInOrderDuringUplinks();
 
 private:
+    struct SAnswer
+    {
+        int status = 0;
+        QByteArray body;
+    };
+
+    SAnswer post(const QString& path, const QByteArray& body, const QByteArray& contentType);
+    QJsonObject call(const QString& path, const QJsonObject& body = {});
+    QString serverStatus() { return call("server/reqServerState").value("status").toString(); }
+    QString temperatureText();
     bool startServing(quint16 modbusPort);
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<QProcess> tarvex;
+    std::unique_ptr<QNetworkAccessManager> browser;
     std::unique_ptr<CFakeNetworkServer> networkServer;
     quint16 webPort = 0;
 };
@@ -121,10 +156,13 @@ void TestService::init()
     tarvex->setWorkingDirectory(dir->path());
     tarvex->setProgram(QString::fromLocal8Bit(qgetenv("TARVEX_BINARY")));
     tarvex->setStandardErrorFile(dir->filePath("console.txt"));
+    browser = std::make_unique<QNetworkAccessManager>();
+    browser->setProxy(QNetworkProxy::NoProxy);
 }
 
 void TestService::cleanup()
 {
+    browser.reset();
     tarvex->terminate();
     tarvex->waitForFinished(WAIT_MS);
     tarvex.reset(); // kills a service that did not stop
@@ -150,6 +188,92 @@ bool TestService::startServing(quint16 modbusPort)
             [this] { return networkServer->received("auth_req").size() == 1; }, WAIT_MS);
 }
 
+// One POST as the browser sends it; the session cookie travels in the manager's cookie jar.
+TestService::SAnswer TestService::post(
+    const QString& path, const QByteArray& body, const QByteArray& contentType)
+{
+    QNetworkRequest request(QUrl(QString("http://127.0.0.1:%1/api/v1/%2").arg(webPort).arg(path)));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    request.setTransferTimeout(WAIT_MS);
+    QNetworkReply* reply = browser->post(request, body);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const SAnswer answer {
+        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+    reply->deleteLater();
+    return answer;
+}
+
+QJsonObject TestService::call(const QString& path, const QJsonObject& body)
+{
+    const SAnswer answer = post(path, QJsonDocument(body).toJson(), "application/json");
+    return QJsonDocument::fromJson(answer.body).object();
+}
+
+// The web page's text of the thermometer's first register; empty when the call fails.
+QString TestService::temperatureText()
+{
+    const QJsonArray registers
+        = call("app/getRegisterValues", {{"devEui", DEV_EUI}}).value("registers").toArray();
+    return registers.at(0).toObject().value("value").toString();
+}
+
+void TestService::addsReadsAndRemovesADeviceThroughTheWebApi()
+{
+    networkServer = std::make_unique<CFakeNetworkServer>();
+    networkServer->setDevicesList(networkServerDevices());
+    QVERIFY2(networkServer->listen(), "the network server double listens");
+    webPort = freePort();
+    const QString settings("[webui]\nip=127.0.0.1\nport=%1\nlogin=operator\npassword=hall-7\n");
+    QVERIFY(writeFile(dir->filePath("settings.conf"), settings.arg(webPort).toUtf8()));
+    tarvex->start();
+    QVERIFY2(tarvex->waitForStarted(WAIT_MS), "the service starts");
+
+    // The web server may not listen yet right after start: the login is retried until it answers.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        post("auth/login", "username=operator&password=hall-7", "application/x-www-form-urlencoded")
+            .body,
+        QByteArray("Ok."), WAIT_MS);
+
+    const QJsonObject credentials {
+        {"addr", networkServer->url().toString()}, {"login", "gateway"}, {"pw", "secret"}};
+    QCOMPARE(
+        post("server/auth", QJsonDocument(credentials).toJson(), "application/json").status, 200);
+    QTRY_COMPARE_WITH_TIMEOUT(serverStatus(), QString("ONLINE"), WAIT_MS);
+
+    const QJsonObject listing = call("server/getDeviceList");
+    QCOMPARE(listing.value("result").toString(), QString("success"));
+    const QJsonArray offered = listing.value("devices").toArray();
+    QCOMPARE(offered.size(), 1); // the device without a template is not offered
+    const QJsonObject device = offered.first().toObject();
+    QCOMPARE(device.value("devEui").toString(), DEV_EUI);
+
+    const quint16 modbusPort = freePort();
+    const QJsonObject temperature {{"data_name", "Temperature"}, {"reg_map_bias", 0},
+        {"reg_bit_size", 16}, {"data_type", "uinteger"}, {"addition", 0}, {"multiplication", 0.1},
+        {"units", "C"}};
+    const QJsonObject added = call("app/addDevice",
+        {{"port", modbusPort}, {"startAddr", START_REGISTER}, {"devEui", device.value("devEui")},
+            {"app_eui", device.value("appEui")}, {"dev_type", "Thermometer"},
+            {"devRegisters", QJsonArray {temperature}}});
+    QVERIFY2(added.value("result").toBool(), qPrintable(added.value("error").toString()));
+    QCOMPARE(temperatureText(), QString("-")); // nothing received yet
+
+    // Raw 215 (0x00d7) times 0.1 is 21.5; the register holds it rounded half up.
+    networkServer->pushRx(
+        QJsonObject {{"devEui", DEV_EUI}, {"type", "UNCONF_UP"}, {"data", "0100d7"}});
+    QTRY_COMPARE_WITH_TIMEOUT(temperatureText(), QString("22"), WAIT_MS);
+    QCOMPARE(readTemperature(modbusPort), 22);
+
+    const SAnswer removed = post("app/removeDevice",
+        QJsonDocument(QJsonObject {{"devEui", DEV_EUI}}).toJson(), "application/json");
+    QCOMPARE(removed.status, 200);
+    QCOMPARE(QJsonDocument::fromJson(removed.body).object().value("result").toBool(), true);
+    QTRY_VERIFY2_WITH_TIMEOUT(!modbusPortAccepts(modbusPort),
+        "the device's Modbus port is closed once its last device is gone", WAIT_MS);
+}
+
 // The port is held by another program at start-up: the uplink is stored all the same and
 // served as soon as the port is free.
 void TestService::uplinkOnTakenPortIsServedOnceFreed()
@@ -164,7 +288,6 @@ void TestService::uplinkOnTakenPortIsServedOnceFreed()
     QTRY_COMPARE_WITH_TIMEOUT(readTemperature(modbusPort), 215, PORT_RETRY_WAIT_MS);
 }
 
-// A peer that sends half a request and then nothing is closed, while a master is served.
 void TestService::peerHoldingHalfARequestIsClosed()
 {
     const quint16 modbusPort = freePort();
