@@ -89,6 +89,8 @@ private slots:
     void initTestCase();
     void init();
     void cleanupTestCase();
+    void addableDevicesListed_data();
+    void addableDevicesListed();
     void requestDuringTheWaitIsServedAfterIt();
     void waitForTheListLeavesTheMainThreadFree();
 
@@ -125,6 +127,34 @@ void TestServerController::cleanupTestCase()
 
 // The web thread serves one request at a time: a request that comes in while the device list
 // is awaited must wait, neither be served inside the wait nor be lost.
+void TestServerController::addableDevicesListed_data()
+{
+    QTest::addColumn<QJsonArray>("serverList");
+    QTest::addColumn<QJsonArray>("expected");
+
+    const QString fits = QStringLiteral("00000000000000BB");
+    QTest::newRow("registered, without template, fitting") << QJsonArray {
+        serverDevice(REGISTERED, METER_APP_EUI), serverDevice("00000000000000CC", "0BAD"),
+        serverDevice(fits, METER_APP_EUI)} << QJsonArray {listed(fits, METER_APP_EUI)};
+    QTest::newRow("application EUI in lower case")
+        << QJsonArray {serverDevice(fits, METER_APP_EUI.toLower())} << QJsonArray {};
+    QTest::newRow("registered EUI in lower case")
+        << QJsonArray {serverDevice(REGISTERED.toLower(), METER_APP_EUI)}
+        << QJsonArray {listed(REGISTERED.toLower(), METER_APP_EUI)};
+}
+
+void TestServerController::addableDevicesListed()
+{
+    QFETCH(QJsonArray, serverList);
+    QFETCH(QJsonArray, expected);
+    QVERIFY(session->logIn());
+    session->server.setDevicesList(serverList);
+
+    const QJsonObject answer = jsonOf(api.post(LIST_PATH));
+
+    QCOMPARE(answer, QJsonObject({{"devices", expected}, {"result", "success"}}));
+}
+
 void TestServerController::requestDuringTheWaitIsServedAfterIt()
 {
     QVERIFY(session->logIn());
