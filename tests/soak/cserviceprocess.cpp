@@ -39,15 +39,15 @@ bool CServiceProcess::writeFile(const QString& name, const QByteArray& content) 
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-bool CServiceProcess::start(const SSettings& settings)
+bool CServiceProcess::start(quint16 networkServerPort, quint16 webPort)
 {
     const QString conf = QString("[debug]\nlog=true\nfile=%1\n\n"
                                  "[server]\naddress=ws://127.0.0.1:%2\nlogin=%3\npassword=%4\n\n"
                                  "[webui]\nip=127.0.0.1\nport=%5\nlogin=%3\npassword=%4\n")
                              .arg(LOG_FILE)
-                             .arg(settings.networkServerPort)
-                             .arg(settings.login, settings.password)
-                             .arg(settings.webPort);
+                             .arg(networkServerPort)
+                             .arg(SoakLayout::LOGIN, SoakLayout::PASSWORD)
+                             .arg(webPort);
     if (!directory.isValid() || !QDir(directory.path()).mkpath("deviceFolder")
         || !writeFile("deviceFolder/soak.json", soakTemplate())
         || !writeFile("settings.conf", conf.toUtf8()))

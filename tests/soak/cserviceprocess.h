@@ -8,15 +8,7 @@
 class CServiceProcess
 {
 public:
-    struct SSettings
-    {
-        quint16 networkServerPort = 0;
-        quint16 webPort = 0;
-        QString login; // for the network server and the web interface alike
-        QString password;
-    };
-
-    bool start(const SSettings& settings);
+    bool start(quint16 networkServerPort, quint16 webPort);
     bool isRunning() const { return process.state() == QProcess::Running; }
     // The resident set size from /proc, in kB; 0 when it cannot be read.
     qint64 rssKb() const;

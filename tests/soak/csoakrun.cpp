@@ -7,17 +7,14 @@
 #include <QEventLoop>
 #include <QHash>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTimer>
 
 #include <cstdio>
 #include <functional>
-#include <numeric>
 
 namespace {
-const QString LOGIN = QStringLiteral("soak");
-const QString PASSWORD = QStringLiteral("soak-pass");
 const double UPLINKS_PER_SECOND = 200;
 const int MODBUS_MASTERS = 50;
 const int WEB_CLIENTS = 20;
@@ -75,8 +72,7 @@ QList<int> everyNth(int first, int count)
 }
 } // namespace
 
-CSoakRun::CSoakRun(int durationS)
-    : durationS(durationS), pusher(LOGIN, PASSWORD), modbusChecker(pusher), webChecker(pusher)
+CSoakRun::CSoakRun(int durationS) : durationS(durationS), modbusReads(pusher), webReads(pusher)
 {
 }
 
@@ -86,7 +82,7 @@ int CSoakRun::run()
                           "Modbus masters at 10 Hz, %d web clients at 1 Hz",
         durationS, UPLINKS_PER_SECOND, SoakLayout::DEVICE_COUNT, SoakLayout::PORT_COUNT,
         MODBUS_MASTERS, WEB_CLIENTS));
-    if (!setUp() || !startReaders()) {
+    if (!setUp()) {
         check(false, "set-up: service started, devices registered, readers logged in");
         say("Working directory kept: " + service.keep());
         return 1;
@@ -96,50 +92,56 @@ int CSoakRun::run()
     runFor(durationS);
     const qint64 rssEndKb = service.rssKb();
     pusher.stop();
-    say(QString::asprintf("Pushed %lld uplinks in %.1f s (%.1f/s)", pusher.totalSent(),
-        pusher.seconds(), pusher.totalSent() / pusher.seconds()));
     check(pusher.unheard() == 0,
-        QString::asprintf(
-            "every uplink went to the logged-in service (%lld went to no one)", pusher.unheard()));
+        QString::asprintf("every uplink went to the logged-in service (%lld sent in %.1f s, %lld "
+                          "to no one)",
+            pusher.totalSent(), pusher.seconds(), pusher.unheard()));
     check(drain(), "the backlog drained: the web API shows each device's last uplink");
     check(modbusReadsLastSent(), "then every device reads its last uplink over Modbus");
-    stopReaders();
-    reportReaders("Modbus", modbusChecker);
-    reportReaders("Web", webChecker);
+    for (const auto& reader : readers)
+        reader->stop();
+    checkReads("Modbus", modbusReads);
+    checkReads("Web", webReads);
     check(service.isRunning(), "the service ran throughout");
     check(service.stop(), "the service stopped with status 0 on SIGTERM");
     checkDatabase();
-    checkLog();
-    reportMemory(rssStartKb, rssEndKb);
+
+    const QString log = service.logText();
+    check(!QRegularExpression("uplinks.*dropped").match(log).hasMatch(),
+        QString::asprintf("the service's log has no dropped-uplink line (%d WARNING and %d ERROR "
+                          "lines)",
+            log.count("WARNING"), log.count("ERROR")));
+    const double growth = rssStartKb > 0 ? 100.0 * (rssEndKb - rssStartKb) / rssStartKb : 0;
+    const QString memory = QString::asprintf("service RSS %lld kB after the warm-up, %lld kB at "
+                                             "the end: %.1f %% growth (limit %.0f %%, judged on "
+                                             "runs of %d min or longer)",
+        rssStartKb, rssEndKb, growth, RSS_GROWTH_LIMIT_PERCENT, RSS_JUDGED_FROM_S / 60);
+    if (durationS >= RSS_JUDGED_FROM_S)
+        check(growth <= RSS_GROWTH_LIMIT_PERCENT, memory);
+    else
+        say("INFO " + memory);
     if (failures > 0)
         say("Working directory kept: " + service.keep());
     say(QString::asprintf("Soak %s: %d check(s) failed", failures ? "FAILED" : "PASSED", failures));
     return failures > 0 ? 1 : 0;
 }
 
+// Starts the service, adds the devices through the web API as the add-device page does, and
+// starts the uplinks and the readers, each at its own point of its period.
 bool CSoakRun::setUp()
 {
-    if (!pusher.listen())
-        return false;
-    webPort = freePort();
+    const quint16 webPort = freePort();
     for (int i = 0; i < SoakLayout::PORT_COUNT; ++i)
         modbusPorts.append(freePort());
-    if (!service.start({pusher.port(), webPort, LOGIN, PASSWORD}))
+    if (!pusher.listen() || !service.start(pusher.port(), webPort))
         return false;
-    admin = std::make_unique<CWebClient>(webPort);
+    admin = std::make_unique<CReader>(CReader::WEB, webPort);
     // The web server may not listen yet right after start.
-    return waitFor([this] { return admin->logIn(LOGIN, PASSWORD); }, WAIT_MS)
-        && waitFor(
+    if (!waitFor([this] { return admin->logIn(); }, WAIT_MS)
+        || !waitFor(
             [this] { return admin->call("server/reqServerState").value("status") == "ONLINE"; },
-            WAIT_MS)
-        && registerDevices();
-}
-
-// Through the web API, as the add-device page does it.
-bool CSoakRun::registerDevices()
-{
-    QElapsedTimer clock;
-    clock.start();
+            WAIT_MS))
+        return false;
     const QJsonArray registers {registerEntry("Sequence", 0), registerEntry("Check", 2)};
     for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
         const QJsonObject added = admin->call("app/addDevice",
@@ -154,30 +156,20 @@ bool CSoakRun::registerDevices()
             return false;
         }
     }
-    say(QString::asprintf("Registered %d devices through the web API in %.1f s",
-        SoakLayout::DEVICE_COUNT, clock.elapsed() / 1000.0));
-    return true;
-}
-
-bool CSoakRun::startReaders()
-{
     pusher.start(UPLINKS_PER_SECOND);
-    // Each reader starts at its own point of the period, as independent ones do. Every 50th
-    // device from a master's first shares its port.
+    // Every 50th device from a master's first shares its port.
     for (int master = 0; master < MODBUS_MASTERS; ++master) {
-        masters.push_back(
-            std::make_unique<CModbusMaster>(modbusPorts[SoakLayout::portIndex(master)],
-                everyNth(master, MODBUS_MASTERS), modbusChecker));
-        QTimer::singleShot(master * CModbusMaster::PERIOD_MS / MODBUS_MASTERS, masters.back().get(),
-            &CModbusMaster::start);
+        readers.push_back(
+            std::make_unique<CReader>(CReader::MODBUS, modbusPorts[SoakLayout::portIndex(master)],
+                everyNth(master, MODBUS_MASTERS), &modbusReads));
+        QTimer::singleShot(master * 100 / MODBUS_MASTERS, readers.back().get(), &CReader::start);
     }
     for (int client = 0; client < WEB_CLIENTS; ++client) {
-        webPollers.push_back(
-            std::make_unique<CWebPoller>(webPort, everyNth(client, WEB_CLIENTS), webChecker));
-        if (!webPollers.back()->logIn(LOGIN, PASSWORD))
+        readers.push_back(std::make_unique<CReader>(
+            CReader::WEB, webPort, everyNth(client, WEB_CLIENTS), &webReads));
+        if (!readers.back()->logIn())
             return false;
-        QTimer::singleShot(client * CWebPoller::PERIOD_MS / WEB_CLIENTS, webPollers.back().get(),
-            &CWebPoller::start);
+        QTimer::singleShot(client * 1000 / WEB_CLIENTS, readers.back().get(), &CReader::start);
     }
     return true;
 }
@@ -188,8 +180,8 @@ void CSoakRun::runFor(int seconds)
         runEvents(std::min(PROGRESS_EVERY_S, seconds - done) * 1000);
         say(QString::asprintf("  %.0f s: %lld uplinks sent, %lld Modbus and %lld web answers, "
                               "service RSS %lld kB",
-            pusher.seconds(), pusher.totalSent(), modbusChecker.totals().answers,
-            webChecker.totals().answers, service.rssKb()));
+            pusher.seconds(), pusher.totalSent(), modbusReads.answers, webReads.answers,
+            service.rssKb()));
     }
 }
 
@@ -218,12 +210,10 @@ bool CSoakRun::drain()
 // The masters keep reading after the drain: each device's next answer is its last uplink.
 bool CSoakRun::modbusReadsLastSent()
 {
-    QVector<qint64> answersBefore;
-    for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device)
-        answersBefore.append(modbusChecker.answersOf(device));
+    const QVector<qint64> answersBefore = modbusReads.answersOf;
     const auto everyDeviceAnswered = [&] {
         for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
-            if (modbusChecker.answersOf(device) == answersBefore[device])
+            if (modbusReads.answersOf[device] == answersBefore[device])
                 return false;
         }
         return true;
@@ -231,37 +221,29 @@ bool CSoakRun::modbusReadsLastSent()
     if (!waitFor(everyDeviceAnswered, WAIT_MS))
         return false;
     for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
-        if (modbusChecker.lastSequence(device) != pusher.sent(device))
+        if (modbusReads.last[device] != pusher.sent(device))
             return false;
     }
     return true;
 }
 
-void CSoakRun::stopReaders()
+void CSoakRun::checkReads(const QString& kind, SReads& reads)
 {
-    for (const auto& master : masters)
-        master->stop();
-    for (const auto& poller : webPollers)
-        poller->stop();
-}
-
-void CSoakRun::reportReaders(const QString& kind, CReadChecker& checker)
-{
-    const CReadChecker::SCounts& counts = checker.totals();
-    say(QString::asprintf("%s: %lld answers (%lld before a first uplink was stored), p50 %.2f ms, "
-                          "p99 %.2f ms, max %.2f ms; %lld errors, %lld timeouts",
-        qPrintable(kind), counts.answers, counts.empty, checker.percentileMs(0.5),
-        checker.percentileMs(0.99), checker.percentileMs(1.0), counts.errors, counts.timeouts));
-    check(counts.answers > 0 && counts.errors == 0 && counts.timeouts == 0,
-        kind + " reads answered, without errors or timeouts");
-    check(counts.torn == 0,
-        QString("%1 answers never torn (%2 mixed two uplinks)").arg(kind).arg(counts.torn));
-    check(counts.backwards == 0,
+    say(QString::asprintf("%s: %lld answers, p50 %.2f ms, p99 %.2f ms, max %.2f ms",
+        qPrintable(kind), reads.answers, reads.percentileMs(0.5), reads.percentileMs(0.99),
+        reads.percentileMs(1.0)));
+    check(reads.answers > 0, kind + " reads answered");
+    check(reads.errors == 0, QString("%1 reads without errors (%2)").arg(kind).arg(reads.errors));
+    check(reads.timeouts == 0,
+        QString("%1 reads without time-outs (%2)").arg(kind).arg(reads.timeouts));
+    check(reads.torn == 0,
+        QString("%1 answers never torn (%2 mixed two uplinks)").arg(kind).arg(reads.torn));
+    check(reads.backwards == 0,
         QString("%1 sequence never went backwards per device (%2 times)")
             .arg(kind)
-            .arg(counts.backwards));
-    check(counts.ahead == 0,
-        QString("%1 sequence never ahead of what was sent (%2 times)").arg(kind).arg(counts.ahead));
+            .arg(reads.backwards));
+    check(reads.ahead == 0,
+        QString("%1 sequence never ahead of what was sent (%2 times)").arg(kind).arg(reads.ahead));
 }
 
 // What the database file holds once the service stopped: each device's last uplink.
@@ -291,39 +273,9 @@ void CSoakRun::checkDatabase()
     for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device)
         differing += stored[device] != pusher.sent(device) ? 1 : 0;
     check(differing == 0,
-        QString::asprintf("uplinks stored: in the database file each device's sequence number "
-                          "equals the uplinks sent to it (%d differ); their sum %lld of %lld sent",
-            differing, std::accumulate(stored.begin(), stored.end(), qint64(0)),
-            pusher.totalSent()));
-}
-
-void CSoakRun::checkLog()
-{
-    const QString log = service.logText();
-    QStringList dropped;
-    for (const QString& line : log.split('\n')) {
-        if (line.contains("uplinks") && line.contains("dropped"))
-            dropped.append(line);
-    }
-    check(dropped.isEmpty(), "the service's log has no dropped-uplink line");
-    for (const QString& line : qAsConst(dropped).mid(0, 5))
-        say("    " + line);
-    say(QString::asprintf(
-        "Service log: %d WARNING and %d ERROR lines", log.count("WARNING"), log.count("ERROR")));
-}
-
-void CSoakRun::reportMemory(qint64 startKb, qint64 endKb)
-{
-    const double growth = startKb > 0 ? 100.0 * (endKb - startKb) / startKb : 0;
-    const QString text
-        = QString::asprintf("service RSS %lld kB after the warm-up, %lld kB at the end: "
-                            "%.1f %% growth (limit %.0f %%, judged on runs of %d "
-                            "min or longer)",
-            startKb, endKb, growth, RSS_GROWTH_LIMIT_PERCENT, RSS_JUDGED_FROM_S / 60);
-    if (durationS >= RSS_JUDGED_FROM_S)
-        check(growth <= RSS_GROWTH_LIMIT_PERCENT, text);
-    else
-        say("INFO " + text);
+        QString::asprintf("every uplink stored: in the database file each device's sequence "
+                          "number equals the uplinks sent to it (%d differ)",
+            differing));
 }
 
 void CSoakRun::check(bool pass, const QString& what)

@@ -35,9 +35,9 @@ QList<CSimulatedDevice> soakDevices()
 }
 } // namespace
 
-CUplinkPusher::CUplinkPusher(const QString& login, const QString& password)
-    : simulator(std::make_unique<CSimulatorServer>(
-        soakDevices(), GATEWAY_ID, CSimulatorServer::SCredentials {login, password})),
+CUplinkPusher::CUplinkPusher()
+    : simulator(std::make_unique<CSimulatorServer>(soakDevices(), GATEWAY_ID,
+        CSimulatorServer::SCredentials {SoakLayout::LOGIN, SoakLayout::PASSWORD})),
       sentTo(SoakLayout::DEVICE_COUNT, 0)
 {
     connect(&timer, &QTimer::timeout, this, &CUplinkPusher::sendDue);

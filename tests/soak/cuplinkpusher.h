@@ -16,7 +16,7 @@ class CUplinkPusher : public QObject
 {
     Q_OBJECT
 public:
-    CUplinkPusher(const QString& login, const QString& password);
+    CUplinkPusher();
     ~CUplinkPusher() override;
 
     bool listen();
