@@ -1,6 +1,5 @@
 #include "creader.h"
 
-#include "cuplinkpusher.h"
 #include "soaklayout.h"
 
 #include <QEventLoop>
@@ -43,8 +42,8 @@ QByteArray okBody(const QByteArray& answer)
 }
 } // namespace
 
-SReads::SReads(const CUplinkPusher& pusher)
-    : pusher(pusher), last(SoakLayout::DEVICE_COUNT, 0), answersOf(SoakLayout::DEVICE_COUNT, 0)
+SReads::SReads(const QVector<quint32>& sent)
+    : sent(sent), last(SoakLayout::DEVICE_COUNT, 0), answersOf(SoakLayout::DEVICE_COUNT, 0)
 {
 }
 
@@ -58,7 +57,7 @@ void SReads::answer(int device, quint32 sequence, quint32 check, qint64 latencyU
         ++torn;
     if (sequence < last[device])
         ++backwards;
-    if (sequence > pusher.sent(device))
+    if (sequence > sent[device])
         ++ahead;
     last[device] = std::max(last[device], sequence);
 }

@@ -10,20 +10,19 @@
 #include <functional>
 #include <vector>
 
-class CUplinkPusher;
-
 // What the readers of one kind saw. A read is torn when its check value does not belong to its
 // sequence number, goes backwards when it is older than the device's previous read, and is
 // ahead when it names an uplink not sent yet.
 struct SReads
 {
-    explicit SReads(const CUplinkPusher& pusher);
+    // sent: the uplinks sent to each device so far, the sequence number of its last one.
+    explicit SReads(const QVector<quint32>& sent);
     // Sequence and check 0 stand for a device nothing was stored for yet.
     void answer(int device, quint32 sequence, quint32 check, qint64 latencyUs);
     // The answer time that this fraction of the answers did not exceed, in milliseconds.
     double percentileMs(double fraction);
 
-    const CUplinkPusher& pusher;
+    const QVector<quint32>& sent;
     qint64 answers = 0;
     qint64 errors = 0;
     qint64 timeouts = 0;

@@ -1,12 +1,13 @@
 #include "csoakrun.h"
 
+#include "cdevicefile.h"
 #include "freeport.h"
 #include "soaklayout.h"
 
-#include <QElapsedTimer>
+#include <QDir>
 #include <QEventLoop>
-#include <QHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -16,6 +17,7 @@
 
 namespace {
 const double UPLINKS_PER_SECOND = 200;
+const int UPLINK_TICK_MS = 10;
 const int MODBUS_MASTERS = 50;
 const int WEB_CLIENTS = 20;
 // The warm-up is a tenth of the run, within these bounds: the service's memory settles in the
@@ -25,9 +27,12 @@ const int WARM_UP_MAX_S = 180;
 const int PROGRESS_EVERY_S = 60;
 const int WAIT_MS = 30000;
 const int DRAIN_MS = 120000;
+const int SERVICE_START_MS = 15000;
+const int SERVICE_STOP_MS = 30000;
 // Memory growth is judged only over runs this long; shorter ones have not settled.
 const int RSS_JUDGED_FROM_S = 1800;
 const double RSS_GROWTH_LIMIT_PERCENT = 5;
+const QString LOG_FILE = QStringLiteral("history.log");
 
 void say(const QString& line)
 {
@@ -56,10 +61,46 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+QJsonObject templateField(
+    int packetBias, const QString& endianness, int registerOffset, const QString& name)
+{
+    return {{"packet_bias", packetBias}, {"data_bit_bias", 0}, {"data_bit_size", 32},
+        {"data_type", "uinteger"}, {"endianness", endianness}, {"reg_map_bias", registerOffset},
+        {"reg_bit_bias", 0}, {"reg_bit_size", 32}, {"data_name", name}};
+}
+
 QJsonObject registerEntry(const QString& name, int offset)
 {
     return {{"data_name", name}, {"source", 1}, {"reg_map_bias", offset}, {"reg_bit_size", 32},
         {"data_type", "uinteger"}, {"addition", 0}, {"multiplication", 1}, {"units", ""}};
+}
+
+QJsonObject counter(const QString& endianness, qint64 start)
+{
+    return {{"size", 4}, {"type", "uinteger"}, {"endianness", endianness}, {"generator", "counter"},
+        {"start", start}, {"step", 1}};
+}
+
+// Their own timers set to a day: every uplink is one this run sent and counted.
+QList<CSimulatedDevice> simulatedDevices()
+{
+    const QJsonObject packet {{"type", 1},
+        {"fields", QJsonArray {counter("le", 1), counter("be", SoakLayout::CHECK_OFFSET + 1)}}};
+    QJsonArray devices;
+    for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
+        devices.append(QJsonObject {{"devEui", SoakLayout::devEui(device)},
+            {"appEui", SoakLayout::APP_EUI}, {"name", QString("Soak %1").arg(device)},
+            {"interval", 86400}, {"packets", QJsonArray {packet}}});
+    }
+    CDeviceFile file;
+    file.parse(QJsonDocument(QJsonObject {{"devices", devices}}).toJson(), "soak devices");
+    return file.devices();
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 // The devices a reader goes round: every count-th one from first.
@@ -72,8 +113,15 @@ QList<int> everyNth(int first, int count)
 }
 } // namespace
 
-CSoakRun::CSoakRun(int durationS) : durationS(durationS), modbusReads(pusher), webReads(pusher)
+CSoakRun::CSoakRun(int durationS)
+    : durationS(durationS),
+      simulator(simulatedDevices(), "00800000A0005043",
+          CSimulatorServer::SCredentials {SoakLayout::LOGIN, SoakLayout::PASSWORD}),
+      sent(SoakLayout::DEVICE_COUNT, 0),
+      modbusReads(sent),
+      webReads(sent)
 {
+    QObject::connect(&uplinkTimer, &QTimer::timeout, [this] { sendDueUplinks(); });
 }
 
 int CSoakRun::run()
@@ -82,35 +130,32 @@ int CSoakRun::run()
                           "Modbus masters at 10 Hz, %d web clients at 1 Hz",
         durationS, UPLINKS_PER_SECOND, SoakLayout::DEVICE_COUNT, SoakLayout::PORT_COUNT,
         MODBUS_MASTERS, WEB_CLIENTS));
-    if (!setUp()) {
+    if (!setUp())
         check(false, "set-up: service started, devices registered, readers logged in");
-        say("Working directory kept: " + service.keep());
+    if (failures > 0) {
+        directory.setAutoRemove(false);
+        say("Working directory kept: " + directory.path());
         return 1;
     }
     runFor(qBound(WARM_UP_MIN_S, durationS / 10, WARM_UP_MAX_S));
-    const qint64 rssStartKb = service.rssKb();
+    const qint64 rssStartKb = rssKb();
     runFor(durationS);
-    const qint64 rssEndKb = service.rssKb();
-    pusher.stop();
-    check(pusher.unheard() == 0,
+    const qint64 rssEndKb = rssKb();
+    uplinkTimer.stop();
+    check(unheard == 0,
         QString::asprintf("every uplink went to the logged-in service (%lld sent in %.1f s, %lld "
                           "to no one)",
-            pusher.totalSent(), pusher.seconds(), pusher.unheard()));
+            totalSent, uplinkClock.elapsed() / 1000.0, unheard));
     check(drain(), "the backlog drained: the web API shows each device's last uplink");
     check(modbusReadsLastSent(), "then every device reads its last uplink over Modbus");
     for (const auto& reader : readers)
         reader->stop();
     checkReads("Modbus", modbusReads);
     checkReads("Web", webReads);
-    check(service.isRunning(), "the service ran throughout");
-    check(service.stop(), "the service stopped with status 0 on SIGTERM");
+    check(service.state() == QProcess::Running, "the service ran throughout");
+    check(stopService(), "the service stopped with status 0 on SIGTERM");
     checkDatabase();
-
-    const QString log = service.logText();
-    check(!QRegularExpression("uplinks.*dropped").match(log).hasMatch(),
-        QString::asprintf("the service's log has no dropped-uplink line (%d WARNING and %d ERROR "
-                          "lines)",
-            log.count("WARNING"), log.count("ERROR")));
+    checkLog();
     const double growth = rssStartKb > 0 ? 100.0 * (rssEndKb - rssStartKb) / rssStartKb : 0;
     const QString memory = QString::asprintf("service RSS %lld kB after the warm-up, %lld kB at "
                                              "the end: %.1f %% growth (limit %.0f %%, judged on "
@@ -120,8 +165,10 @@ int CSoakRun::run()
         check(growth <= RSS_GROWTH_LIMIT_PERCENT, memory);
     else
         say("INFO " + memory);
-    if (failures > 0)
-        say("Working directory kept: " + service.keep());
+    if (failures > 0) {
+        directory.setAutoRemove(false);
+        say("Working directory kept: " + directory.path());
+    }
     say(QString::asprintf("Soak %s: %d check(s) failed", failures ? "FAILED" : "PASSED", failures));
     return failures > 0 ? 1 : 0;
 }
@@ -133,7 +180,7 @@ bool CSoakRun::setUp()
     const quint16 webPort = freePort();
     for (int i = 0; i < SoakLayout::PORT_COUNT; ++i)
         modbusPorts.append(freePort());
-    if (!pusher.listen() || !service.start(pusher.port(), webPort))
+    if (!simulator.listen(QHostAddress::LocalHost, 0) || !startService(webPort))
         return false;
     admin = std::make_unique<CReader>(CReader::WEB, webPort);
     // The web server may not listen yet right after start.
@@ -156,7 +203,8 @@ bool CSoakRun::setUp()
             return false;
         }
     }
-    pusher.start(UPLINKS_PER_SECOND);
+    uplinkClock.start();
+    uplinkTimer.start(UPLINK_TICK_MS);
     // Every 50th device from a master's first shares its port.
     for (int master = 0; master < MODBUS_MASTERS; ++master) {
         readers.push_back(
@@ -174,18 +222,59 @@ bool CSoakRun::setUp()
     return true;
 }
 
+// In a working directory of its own: the soak template, a log file and a settings file pointing
+// at the simulator.
+bool CSoakRun::startService(quint16 webPort)
+{
+    const QJsonObject packet {{"packet_type", 1}, {"packet_size", 9},
+        {"packet_fields",
+            QJsonArray {
+                templateField(1, "le", 0, "Sequence"), templateField(5, "be", 2, "Check")}}};
+    const QJsonObject deviceTemplate {{"app_eui", SoakLayout::APP_EUI},
+        {"dev_type", SoakLayout::DEVICE_TYPE}, {"device_packets", QJsonArray {packet}}};
+    const QString conf = QString("[debug]\nlog=true\nfile=%1\n\n"
+                                 "[server]\naddress=ws://127.0.0.1:%2\nlogin=%3\npassword=%4\n\n"
+                                 "[webui]\nip=127.0.0.1\nport=%5\nlogin=%3\npassword=%4\n")
+                             .arg(LOG_FILE)
+                             .arg(simulator.port())
+                             .arg(SoakLayout::LOGIN, SoakLayout::PASSWORD)
+                             .arg(webPort);
+    if (!directory.isValid() || !QDir(directory.path()).mkpath("deviceFolder")
+        || !writeFile(
+            directory.filePath("deviceFolder/soak.json"), QJsonDocument(deviceTemplate).toJson())
+        || !writeFile(directory.filePath("settings.conf"), conf.toUtf8()))
+        return false;
+    service.setWorkingDirectory(directory.path());
+    service.setProgram(QString::fromLocal8Bit(qgetenv("TARVEX_BINARY")));
+    service.setProcessChannelMode(QProcess::MergedChannels);
+    service.setStandardOutputFile(directory.filePath("console.txt"));
+    service.start();
+    return service.waitForStarted(SERVICE_START_MS);
+}
+
+// Catches up with the rate: a late tick sends more, so the average holds on a busy machine.
+void CSoakRun::sendDueUplinks()
+{
+    const qint64 due = qint64(uplinkClock.elapsed() * UPLINKS_PER_SECOND / 1000.0);
+    for (; totalSent < due; ++totalSent) {
+        if (simulator.sendUplink(nextDevice) == 0)
+            ++unheard;
+        ++sent[nextDevice];
+        nextDevice = (nextDevice + 1) % SoakLayout::DEVICE_COUNT;
+    }
+}
+
 void CSoakRun::runFor(int seconds)
 {
     for (int done = 0; done < seconds; done += PROGRESS_EVERY_S) {
         runEvents(std::min(PROGRESS_EVERY_S, seconds - done) * 1000);
         say(QString::asprintf("  %.0f s: %lld uplinks sent, %lld Modbus and %lld web answers, "
                               "service RSS %lld kB",
-            pusher.seconds(), pusher.totalSent(), modbusReads.answers, webReads.answers,
-            service.rssKb()));
+            uplinkClock.elapsed() / 1000.0, totalSent, modbusReads.answers, webReads.answers,
+            rssKb()));
     }
 }
 
-// Waits until the web API shows every device's last uplink.
 bool CSoakRun::drain()
 {
     QElapsedTimer clock;
@@ -197,17 +286,18 @@ bool CSoakRun::drain()
             const QJsonObject answer
                 = admin->call("app/getRegisterValues", {{"devEui", SoakLayout::devEui(device)}});
             const QJsonArray registers = answer.value("registers").toArray();
-            if (SoakLayout::shownValue(registers, device, 0) != pusher.sent(device))
+            if (SoakLayout::shownValue(registers, device, 0) != sent[device])
                 stillBehind.append(device);
         }
+
         behind = stillBehind;
     }
+
     say(QString::asprintf(
         "Drained in %.1f s; %d device(s) behind", clock.elapsed() / 1000.0, behind.size()));
     return behind.isEmpty();
 }
 
-// The masters keep reading after the drain: each device's next answer is its last uplink.
 bool CSoakRun::modbusReadsLastSent()
 {
     const QVector<qint64> answersBefore = modbusReads.answersOf;
@@ -216,14 +306,16 @@ bool CSoakRun::modbusReadsLastSent()
             if (modbusReads.answersOf[device] == answersBefore[device])
                 return false;
         }
+
         return true;
     };
     if (!waitFor(everyDeviceAnswered, WAIT_MS))
         return false;
     for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
-        if (modbusReads.last[device] != pusher.sent(device))
+        if (modbusReads.last[device] != sent[device])
             return false;
     }
+
     return true;
 }
 
@@ -246,36 +338,70 @@ void CSoakRun::checkReads(const QString& kind, SReads& reads)
         QString("%1 sequence never ahead of what was sent (%2 times)").arg(kind).arg(reads.ahead));
 }
 
+// The resident set size from /proc, in kB; 0 when it cannot be read.
+qint64 CSoakRun::rssKb() const
+{
+    QFile status(QString("/proc/%1/status").arg(service.processId()));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QRegularExpression vmRss("^VmRSS:\\s+(\\d+) kB", QRegularExpression::MultilineOption);
+    return vmRss.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
+}
+
+// SIGTERM; true when it ended by itself with status 0.
+bool CSoakRun::stopService()
+{
+    service.terminate();
+    if (!service.waitForFinished(SERVICE_STOP_MS)) {
+        service.kill();
+        service.waitForFinished(SERVICE_STOP_MS);
+        return false;
+    }
+    return service.exitStatus() == QProcess::NormalExit && service.exitCode() == 0;
+}
+
 // What the database file holds once the service stopped: each device's last uplink.
 void CSoakRun::checkDatabase()
 {
-    QHash<QPair<int, int>, int> deviceAt; // by port and first register
-    for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device)
-        deviceAt.insert(
-            {modbusPorts[SoakLayout::portIndex(device)], SoakLayout::startRegister(device)},
-            device);
     QVector<quint32> stored(SoakLayout::DEVICE_COUNT, 0);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "soak");
-        db.setDatabaseName(service.databasePath());
+        db.setDatabaseName(directory.filePath("server.db"));
         QSqlQuery query(db);
-        if (db.open() && query.exec("SELECT port, reg_addr, full_value FROM dev_data")) {
+        if (db.open()
+            && query.exec("SELECT d.dev_eui, v.full_value FROM devices d JOIN dev_data v "
+                          "ON v.device = d.device AND v.name = 'Sequence'")) {
             while (query.next()) {
-                const int device
-                    = deviceAt.value({query.value(0).toInt(), query.value(1).toInt()}, -1);
-                if (device >= 0)
-                    stored[device] = query.value(2).toString().toUInt(nullptr, 16);
+                const int device = query.value(0).toString().right(8).toInt(nullptr, 16);
+                if (device >= 0 && device < SoakLayout::DEVICE_COUNT)
+                    stored[device] = query.value(1).toString().toUInt(nullptr, 16);
             }
         }
     }
     QSqlDatabase::removeDatabase("soak");
     int differing = 0;
     for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device)
-        differing += stored[device] != pusher.sent(device) ? 1 : 0;
+        differing += stored[device] != sent[device] ? 1 : 0;
     check(differing == 0,
         QString::asprintf("every uplink stored: in the database file each device's sequence "
                           "number equals the uplinks sent to it (%d differ)",
             differing));
+}
+
+// The log file and the older ones it was rotated into.
+void CSoakRun::checkLog()
+{
+    QString log;
+    const QDir dir(directory.path());
+    for (const QString& name : dir.entryList({LOG_FILE + "*"}, QDir::Files)) {
+        QFile file(dir.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            log += QString::fromUtf8(file.readAll());
+    }
+    check(!QRegularExpression("uplinks.*dropped").match(log).hasMatch(),
+        QString::asprintf("the service's log has no dropped-uplink line (%d WARNING and %d ERROR "
+                          "lines)",
+            log.count("WARNING"), log.count("ERROR")));
 }
 
 void CSoakRun::check(bool pass, const QString& what)
