@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 
 import {
     Gateway, NetworkServer, WAIT_MS, WEB_LOGIN, WEB_PASSWORD, APP_EUI, eventually, freePort,
-    launchBrowser, readHoldingRegister, screenshotPath, temperatureUplink, watchPage
+    launchBrowser, screenshotPath, temperatureUplink, watchPage
 } from './support.mjs';
 
 const HALL = { devEui: 'A1B2C3D4E5F60718', name: 'Thermometer in hall' };
@@ -134,7 +134,6 @@ test('an operator logs in, connects, adds, edits and removes devices, and logs o
     const modbusPort = await freePort();
     await addThermometer(page, gateway, YARD, modbusPort, 40);
     await connect(page, networkServer);
-    assert.match(await page.getAttribute('#server_status', 'class'), /badge--ok/);
 
     await chooseListedDevice(page, HALL);
     assert.equal(await page.locator('#server_devices tr', { hasText: MARKUP.devEui })
@@ -168,9 +167,6 @@ test('an operator logs in, connects, adds, edits and removes devices, and logs o
     await deviceRow(page, YARD).waitFor();
     assert.deepEqual(await deviceRow(page, YARD).locator('td').allTextContents(),
                      [YARD.name, 'Thermometer', YARD.devEui, String(modbusPort), '40']);
-    await networkServer.pushUplink(temperatureUplink(YARD.devEui, 300));
-    await eventually(async () => assert.equal(await readHoldingRegister(modbusPort, 40), 300),
-                     'the yard thermometer answers at its old register');
 
     await selectDevice(page, HALL);
     await page.click('#edit');

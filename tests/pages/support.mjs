@@ -1,5 +1,5 @@
 // Peers of the browser tests: the real service in a temporary working directory, the
-// network-server double as a process of its own, a Modbus TCP master, and the browser.
+// network-server double as a process of its own, and the browser.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
@@ -129,20 +129,6 @@ export class Gateway {
         }
         fs.rmSync(this.dir, { recursive: true, force: true });
     }
-}
-
-// The value of one holding register read by a Modbus TCP master (function 3).
-export async function readHoldingRegister(port, address) {
-    const socket = net.connect(port, '127.0.0.1');
-    await once(socket, 'connect');
-    const request = Buffer.from([0, 1, 0, 0, 0, 6, 1, 3, address >> 8, address & 0xff, 0, 1]);
-    socket.write(request);
-    const [answer] = await once(socket, 'data');
-    socket.destroy();
-    if (answer.length < 11 || answer[7] !== 3) {
-        throw new Error('Modbus exception or short answer: ' + answer.toString('hex'));
-    }
-    return answer.readUInt16BE(9);
 }
 
 // Repeats a check until it passes or the bound has passed; then fails with its last error.
