@@ -28,25 +28,16 @@ WEB_PASSWORD=6273
 # Exit status of a script that cannot run here (run-all.sh counts it as skipped).
 SKIPPED=77
 
-pass() { echo "PASS: $*"; }
-
-fail() {
-    echo "FAIL: $*"
-    FAILURES=$((FAILURES + 1))
-}
-
 note() { echo "      $*"; }
 
 # check "what was checked" command...: PASS when the command succeeds, FAIL otherwise.
 check() {
     local what=$1
     shift
-    if "$@"; then
-        pass "$what"
-    else
-        fail "$what"
-        return 1
-    fi
+    "$@" && echo "PASS: $what" && return
+    echo "FAIL: $what"
+    FAILURES=$((FAILURES + 1))
+    return 1
 }
 
 # require "what" command...: a check the rest of the script builds on; a FAIL ends the script.
@@ -60,10 +51,6 @@ skip_script() {
 }
 
 is_root() { [[ $(id -u) == 0 ]]; }
-
-require_root() {
-    is_root || skip_script "$1 takes root; run it as root"
-}
 
 # Prints the summary line and exits non-zero when a check failed.
 finish() {
@@ -95,27 +82,14 @@ cleanup() {
 
 # fault_setup [build folder]: finds the executables and makes the working folder $WORK.
 fault_setup() {
-    BUILD=${1:-build}
-    [[ -d $BUILD ]] || BUILD=$REPO_ROOT/$BUILD
-    BUILD=$(cd "$BUILD" 2>/dev/null && pwd) || {
-        echo "$(basename "$0"): build folder ${1:-build} not found" >&2
+    local build=${1:-build}
+    [[ -d $build ]] || build=$REPO_ROOT/$build
+    TARVEX=$build/app/tarvex
+    NS_SIM=$build/tools/ns-sim/tarvex-ns-sim
+    [[ -x $TARVEX && -x $NS_SIM ]] || {
+        echo "$(basename "$0"): build tarvex and tarvex-ns-sim in $build first" >&2
         exit 2
     }
-    TARVEX=$BUILD/app/tarvex
-    NS_SIM=$BUILD/tools/ns-sim/tarvex-ns-sim
-    local program
-    for program in "$TARVEX" "$NS_SIM"; do
-        [[ -x $program ]] || {
-            echo "$(basename "$0"): $program is missing; build the targets tarvex and tarvex-ns-sim" >&2
-            exit 2
-        }
-    done
-    for program in curl mbpoll sqlite3; do
-        command -v "$program" >/dev/null || {
-            echo "$(basename "$0"): $program is missing (scripts/install-deps.sh --test)" >&2
-            exit 2
-        }
-    done
     WORK=$(mktemp -d /tmp/tarvex-fault.XXXXXX)
     chmod 755 "$WORK"
     trap cleanup EXIT
@@ -143,23 +117,18 @@ port_answers() {
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-port_closed() { ! port_answers "$1"; }
-
 # A port nothing listens on, from a range the system does not hand out for outgoing connections.
 free_port() {
     local port
     while :; do
         port=$((20000 + RANDOM % 12000))
-        if port_closed "$port" && [[ -z $(ss -Htan "( sport = :$port or dport = :$port )") ]]; then
+        if ! port_answers "$port" && [[ -z $(ss -Htan "( sport = :$port or dport = :$port )") ]]; then
             echo "$port"
             return
         fi
     done
 }
 
-process_alive() {
-    kill -0 "$1" 2>/dev/null && [[ $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != Z ]]
-}
 
 # --- The network-server simulator ---
 
@@ -265,7 +234,9 @@ start_tarvex() {
     done
 }
 
-tarvex_alive() { process_alive "$TARVEX_PID"; }
+tarvex_alive() {
+    kill -0 "$TARVEX_PID" 2>/dev/null && [[ $(awk '{print $3}' "/proc/$TARVEX_PID/stat") != Z ]]
+}
 
 # start_counter_service interval [db file] [wrapper...]: the simulator with one counter device
 # sending every interval seconds, and tarvex (through the wrapper when given) with the device
@@ -322,24 +293,16 @@ add_device() {
 
 # --- Modbus ---
 
-# modbus_words port first count: the holding registers as decimal words on one line; fails when
-# the master gets no answer.
-modbus_words() {
-    local output
-    output=$(mbpoll -m tcp -p "$1" -a 1 -t 4 -0 -r "$2" -c "$3" -1 -o 5 127.0.0.1 2>/dev/null) ||
-        return 1
-    output=$(grep -E '^\[[0-9]+\]:' <<<"$output" | awk '{print $2}') || return 1
-    # mbpoll prints signed 16-bit values
-    local words=() word
-    for word in $output; do words+=($(((word + 65536) % 65536))); done
-    ((${#words[@]} == $3)) && echo "${words[*]}"
-}
-
-# counter_pair port: "A B" as a master reads both fields of the device at register 0 in one
-# request.
+# counter_pair port: "A B" as a master (mbpoll) reads both fields of the device at register 0
+# in one request; fails when it gets no answer.
 counter_pair() {
-    local w
-    w=($(modbus_words "$1" 0 6)) || return 1
+    local output w=() word
+    output=$(mbpoll -m tcp -p "$1" -a 1 -t 4 -0 -r 0 -c 6 -1 -o 5 127.0.0.1 2>/dev/null) || return 1
+    # mbpoll prints signed 16-bit values
+    for word in $(grep -E '^\[[0-9]+\]:' <<<"$output" | awk '{print $2}'); do
+        w+=($(((word + 65536) % 65536)))
+    done
+    ((${#w[@]} == 6)) || return 1
     echo "$(((w[0] << 16) | w[1])) $(((w[2] << 48) | (w[3] << 32) | (w[4] << 16) | w[5]))"
 }
 
@@ -367,11 +330,19 @@ uplinks_flow() {
 # uses transaction 0x4142 and unit 0x11, and the answer's other eight bytes are compared:
 # transaction 0x4142, length 5, unit 0x11, function 3, 2 bytes, 0x5A5A.
 modbus_answers() {
-    local fd answer=""
+    local fd status
     { exec {fd}<>"/dev/tcp/127.0.0.1/$1"; } 2>/dev/null || return 1
-    printf '\x41\x42\x00\x00\x00\x06\x11\x03\x00\x06\x00\x01' >&"$fd"
-    LC_ALL=C IFS= read -r -N 8 -t 10 -u "$fd" answer 2>/dev/null
+    modbus_asks "$fd"
+    status=$?
     exec {fd}>&-
+    return $status
+}
+
+# modbus_asks fd: the read of modbus_answers on a connection already open.
+modbus_asks() {
+    local answer=""
+    printf '\x41\x42\x00\x00\x00\x06\x11\x03\x00\x06\x00\x01' >&"$1" 2>/dev/null || return 1
+    LC_ALL=C IFS= read -r -N 8 -t 10 -u "$1" answer 2>/dev/null
     [[ $answer == "AB"$'\x05\x11\x03\x02'"ZZ" ]]
 }
 
