@@ -11,7 +11,7 @@ fault_setup "${1:-}"
 limit=64
 masters=100
 
-start_counter_service 0.5 server.db prlimit --nofile=$limit:$limit
+start_counter_service 0.5 1 server.db prlimit --nofile=$limit:$limit
 modbus_port=$MODBUS_PORT
 uplinks_arrive() { api app/getRegisterValues "{\"devEui\": \"$(device_eui 1)\"}" | grep -q '"value":"23130"'; }
 check "uplinks arrive (the web API shows field C)" wait_until 60 uplinks_arrive

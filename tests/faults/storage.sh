@@ -26,7 +26,7 @@ not_restored="has been deleted and is not restored yet"
 restored="has been deleted and is restored with every device and the last values"
 
 TARVEX_USER=nobody
-start_counter_service 0.5 db/server.db
+start_counter_service 0.5 1 db/server.db
 modbus_port=$MODBUS_PORT
 
 uplinks_sent() { grep -c "uplink $(device_eui 1)" "$WORK/ns-sim.log"; }
@@ -38,10 +38,12 @@ let_uplinks_pass() {
 history_count() { count_in "$WORK/history.log" "$1"; }
 console_count() { count_in "$WORK/console.log" "$1"; }
 history_has() { (($(history_count "$1") >= $2)); }
+stored_a() { stored_pair "$db" 1 | cut -d' ' -f1; }
+stored_a_differs() { [[ $(stored_a) != "$1" ]]; }
 file_value_changes() {
     local before
-    before=$(stored_a "$db" 1) || return 1
-    wait_until 30 stored_a_differs "$db" 1 "$before"
+    before=$(stored_a) || return 1
+    wait_until 30 stored_a_differs "$before"
 }
 # Checks that the text is in history.log once and on standard error once, and shows the entry.
 logged_once() {
