@@ -19,16 +19,11 @@ export const WAIT_MS = 20000;
 export const WEB_LOGIN = 'operator';
 export const WEB_PASSWORD = 'hall-7';
 
-// A thermometer whose uplinks of packet type 01 carry the raw temperature in bytes 1-2; the
-// network server's signal strength lands in the register after it.
+// A thermometer whose uplinks of packet type 01 carry the raw temperature in bytes 1-2.
 export const APP_EUI = '0102030405060708';
-export const TEMPLATE = {
+const TEMPLATE = {
     app_eui: APP_EUI,
     dev_type: 'Thermometer',
-    server_data: [
-        { data_code: 'rssi', reg_map_bias: 1, reg_bit_bias: 0, reg_bit_size: 16,
-          data_name: 'RSSI' }
-    ],
     device_packets: [{
         packet_type: 1,
         packet_size: 3,
@@ -152,8 +147,7 @@ export function launchBrowser() {
     return chromium.launch({
         executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
         headless: true,
-        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-               '--disable-background-networking', '--disable-component-update', '--disable-sync']
+        args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking']
     });
 }
 

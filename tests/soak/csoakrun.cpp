@@ -1,13 +1,11 @@
 #include "csoakrun.h"
 
-#include "cdevicefile.h"
 #include "freeport.h"
 #include "soaklayout.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -24,7 +22,6 @@ const int WEB_CLIENTS = 20;
 // first two minutes of load (database caches fill), so a long run's growth is measured after.
 const int WARM_UP_MIN_S = 15;
 const int WARM_UP_MAX_S = 180;
-const int PROGRESS_EVERY_S = 60;
 const int WAIT_MS = 30000;
 const int DRAIN_MS = 120000;
 const int SERVICE_START_MS = 15000;
@@ -61,40 +58,24 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
-QJsonObject templateField(
-    int packetBias, const QString& endianness, int registerOffset, const QString& name)
-{
-    return {{"packet_bias", packetBias}, {"data_bit_bias", 0}, {"data_bit_size", 32},
-        {"data_type", "uinteger"}, {"endianness", endianness}, {"reg_map_bias", registerOffset},
-        {"reg_bit_bias", 0}, {"reg_bit_size", 32}, {"data_name", name}};
-}
-
 QJsonObject registerEntry(const QString& name, int offset)
 {
     return {{"data_name", name}, {"source", 1}, {"reg_map_bias", offset}, {"reg_bit_size", 32},
         {"data_type", "uinteger"}, {"addition", 0}, {"multiplication", 1}, {"units", ""}};
 }
 
-QJsonObject counter(const QString& endianness, qint64 start)
-{
-    return {{"size", 4}, {"type", "uinteger"}, {"endianness", endianness}, {"generator", "counter"},
-        {"start", start}, {"step", 1}};
-}
-
 // Their own timers set to a day: every uplink is one this run sent and counted.
 QList<CSimulatedDevice> simulatedDevices()
 {
-    const QJsonObject packet {{"type", 1},
-        {"fields", QJsonArray {counter("le", 1), counter("be", SoakLayout::CHECK_OFFSET + 1)}}};
-    QJsonArray devices;
-    for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
-        devices.append(QJsonObject {{"devEui", SoakLayout::devEui(device)},
-            {"appEui", SoakLayout::APP_EUI}, {"name", QString("Soak %1").arg(device)},
-            {"interval", 86400}, {"packets", QJsonArray {packet}}});
-    }
-    CDeviceFile file;
-    file.parse(QJsonDocument(QJsonObject {{"devices", devices}}).toJson(), "soak devices");
-    return file.devices();
+    const CValueGenerator sequence(CValueGenerator::COUNTER, 1, 0, UINT32_MAX, 1);
+    const CValueGenerator check(
+        CValueGenerator::COUNTER, SoakLayout::CHECK_OFFSET + 1, 0, UINT32_MAX, 1);
+    const CPacketGenerator packet(1, {{4, false, sequence}, {4, true, check}});
+    QList<CSimulatedDevice> devices;
+    for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device)
+        devices.append(CSimulatedDevice({SoakLayout::devEui(device), SoakLayout::APP_EUI, "Soak"},
+            86400000, {packet}, -80, 7.5));
+    return devices;
 }
 
 bool writeFile(const QString& path, const QByteArray& content)
@@ -137,15 +118,13 @@ int CSoakRun::run()
         say("Working directory kept: " + directory.path());
         return 1;
     }
-    runFor(qBound(WARM_UP_MIN_S, durationS / 10, WARM_UP_MAX_S));
+    runEvents(qBound(WARM_UP_MIN_S, durationS / 10, WARM_UP_MAX_S) * 1000);
     const qint64 rssStartKb = rssKb();
-    runFor(durationS);
+    runEvents(durationS * 1000);
     const qint64 rssEndKb = rssKb();
     uplinkTimer.stop();
-    check(unheard == 0,
-        QString::asprintf("every uplink went to the logged-in service (%lld sent in %.1f s, %lld "
-                          "to no one)",
-            totalSent, uplinkClock.elapsed() / 1000.0, unheard));
+    say(QString::asprintf(
+        "%lld uplinks sent in %.1f s", totalSent, uplinkClock.elapsed() / 1000.0));
     check(drain(), "the backlog drained: the web API shows each device's last uplink");
     check(modbusReadsLastSent(), "then every device reads its last uplink over Modbus");
     for (const auto& reader : readers)
@@ -226,12 +205,15 @@ bool CSoakRun::setUp()
 // at the simulator.
 bool CSoakRun::startService(quint16 webPort)
 {
-    const QJsonObject packet {{"packet_type", 1}, {"packet_size", 9},
-        {"packet_fields",
-            QJsonArray {
-                templateField(1, "le", 0, "Sequence"), templateField(5, "be", 2, "Check")}}};
-    const QJsonObject deviceTemplate {{"app_eui", SoakLayout::APP_EUI},
-        {"dev_type", SoakLayout::DEVICE_TYPE}, {"device_packets", QJsonArray {packet}}};
+    const QString deviceTemplate = QString(R"({"app_eui": "%1", "dev_type": "%2",
+        "device_packets": [{"packet_type": 1, "packet_size": 9, "packet_fields": [
+            {"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
+             "endianness": "le", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32,
+             "data_name": "Sequence"},
+            {"packet_bias": 5, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
+             "endianness": "be", "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 32,
+             "data_name": "Check"}]}]})")
+                                       .arg(SoakLayout::APP_EUI, SoakLayout::DEVICE_TYPE);
     const QString conf = QString("[debug]\nlog=true\nfile=%1\n\n"
                                  "[server]\naddress=ws://127.0.0.1:%2\nlogin=%3\npassword=%4\n\n"
                                  "[webui]\nip=127.0.0.1\nport=%5\nlogin=%3\npassword=%4\n")
@@ -240,8 +222,7 @@ bool CSoakRun::startService(quint16 webPort)
                              .arg(SoakLayout::LOGIN, SoakLayout::PASSWORD)
                              .arg(webPort);
     if (!directory.isValid() || !QDir(directory.path()).mkpath("deviceFolder")
-        || !writeFile(
-            directory.filePath("deviceFolder/soak.json"), QJsonDocument(deviceTemplate).toJson())
+        || !writeFile(directory.filePath("deviceFolder/soak.json"), deviceTemplate.toUtf8())
         || !writeFile(directory.filePath("settings.conf"), conf.toUtf8()))
         return false;
     service.setWorkingDirectory(directory.path());
@@ -257,24 +238,13 @@ void CSoakRun::sendDueUplinks()
 {
     const qint64 due = qint64(uplinkClock.elapsed() * UPLINKS_PER_SECOND / 1000.0);
     for (; totalSent < due; ++totalSent) {
-        if (simulator.sendUplink(nextDevice) == 0)
-            ++unheard;
+        simulator.sendUplink(nextDevice);
         ++sent[nextDevice];
         nextDevice = (nextDevice + 1) % SoakLayout::DEVICE_COUNT;
     }
 }
 
-void CSoakRun::runFor(int seconds)
-{
-    for (int done = 0; done < seconds; done += PROGRESS_EVERY_S) {
-        runEvents(std::min(PROGRESS_EVERY_S, seconds - done) * 1000);
-        say(QString::asprintf("  %.0f s: %lld uplinks sent, %lld Modbus and %lld web answers, "
-                              "service RSS %lld kB",
-            uplinkClock.elapsed() / 1000.0, totalSent, modbusReads.answers, webReads.answers,
-            rssKb()));
-    }
-}
-
+// Waits until the web API shows every device's last uplink.
 bool CSoakRun::drain()
 {
     QElapsedTimer clock;
@@ -298,6 +268,7 @@ bool CSoakRun::drain()
     return behind.isEmpty();
 }
 
+// The masters keep reading after the drain: each device's next answer is its last uplink.
 bool CSoakRun::modbusReadsLastSent()
 {
     const QVector<qint64> answersBefore = modbusReads.answersOf;

@@ -28,7 +28,6 @@ private:
     bool setUp();
     bool startService(quint16 webPort);
     void sendDueUplinks();
-    void runFor(int seconds);
     qint64 rssKb() const;
     bool stopService();
     bool drain();
@@ -46,7 +45,6 @@ private:
     CSimulatorServer simulator;
     QVector<quint32> sent; // per device: uplinks sent, the sequence number of the last one
     qint64 totalSent = 0;
-    qint64 unheard = 0; // uplinks that went to no logged-in connection
     int nextDevice = 0;
     QTimer uplinkTimer;
     QElapsedTimer uplinkClock;
