@@ -12,15 +12,14 @@ limit=64
 masters=100
 
 start_counter_service 0.5 1 server.db prlimit --nofile=$limit:$limit
-modbus_port=$MODBUS_PORT
 uplinks_arrive() { api app/getRegisterValues "{\"devEui\": \"$(device_eui 1)\"}" | grep -q '"value":"23130"'; }
 check "uplinks arrive (the web API shows field C)" wait_until 60 uplinks_arrive
-check "a master is served before the others come" modbus_answers "$modbus_port"
+check "a master is served before the others come" modbus_answers "$MODBUS_PORT"
 note "the service holds $(descriptor_count "$TARVEX_PID") descriptors"
 
 held=()
 for ((i = 0; i < masters; i++)); do
-    exec {fd}<>"/dev/tcp/127.0.0.1/$modbus_port" && held+=("$fd")
+    exec {fd}<>"/dev/tcp/127.0.0.1/$MODBUS_PORT" && held+=("$fd")
 done
 check "$masters masters connect (${#held[@]})" test "${#held[@]}" = "$masters"
 served=()
@@ -39,7 +38,7 @@ check "the service stays ONLINE" ns_online
 
 for fd in "${held[@]}"; do exec {fd}>&-; done
 check "after they have left a new master is served within 30 s" \
-    wait_until 30 modbus_answers "$modbus_port"
+    wait_until 30 modbus_answers "$MODBUS_PORT"
 check "tarvex is still running" tarvex_alive
 
 finish

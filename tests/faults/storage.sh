@@ -27,7 +27,6 @@ restored="has been deleted and is restored with every device and the last values
 
 TARVEX_USER=nobody
 start_counter_service 0.5 1 db/server.db
-modbus_port=$MODBUS_PORT
 
 uplinks_sent() { grep -c "uplink $(device_eui 1)" "$WORK/ns-sim.log"; }
 at_least() { (($($1) >= $2)); }
@@ -56,7 +55,7 @@ web_values_answer() {
     api app/getRegisterValues "{\"devEui\": \"$(device_eui 1)\"}" | grep -q '"result":true'
 }
 still_serving() {
-    check "Modbus answers" modbus_answers "$modbus_port"
+    check "Modbus answers" modbus_answers "$MODBUS_PORT"
     check "the web interface answers with the device's values" web_values_answer
     check "tarvex is still running" tarvex_alive
 }
@@ -71,7 +70,7 @@ check "the file deleted from the read-only folder is reported within 30 s" \
     wait_until 30 history_has "$not_restored" 1
 check "20 more uplinks arrive (write-back retried every 5 s)" let_uplinks_pass 20
 logged_once "$not_restored"
-check "uplinks still reach Modbus meanwhile (from memory)" uplinks_flow "$modbus_port"
+check "uplinks still reach Modbus meanwhile (from memory)" uplinks_flow "$MODBUS_PORT"
 still_serving
 chmod 755 "$db_dir"
 check "the file is written back within 30 s once the folder is writable" \
@@ -96,7 +95,7 @@ check "storing again is reported within 30 s once space returns" \
     wait_until 30 history_has "$stored_again" 1
 check "... once ($(history_count "$stored_again"))" test "$(history_count "$stored_again")" = 1
 check "the value in the file changes again" file_value_changes
-check "uplinks flow over Modbus again" uplinks_flow "$modbus_port"
+check "uplinks flow over Modbus again" uplinks_flow "$MODBUS_PORT"
 still_serving
 
 finish
