@@ -111,13 +111,21 @@ int CSoakRun::run()
                           "Modbus masters at 10 Hz, %d web clients at 1 Hz",
         durationS, UPLINKS_PER_SECOND, SoakLayout::DEVICE_COUNT, SoakLayout::PORT_COUNT,
         MODBUS_MASTERS, WEB_CLIENTS));
-    if (!setUp())
+    if (setUp())
+        loadAndCheck();
+    else
         check(false, "set-up: service started, devices registered, readers logged in");
     if (failures > 0) {
         directory.setAutoRemove(false);
         say("Working directory kept: " + directory.path());
-        return 1;
     }
+    say(QString::asprintf("Soak %s: %d check(s) failed", failures ? "FAILED" : "PASSED", failures));
+    return failures > 0 ? 1 : 0;
+}
+
+// The warm-up and the run under load, then every check.
+void CSoakRun::loadAndCheck()
+{
     runEvents(qBound(WARM_UP_MIN_S, durationS / 10, WARM_UP_MAX_S) * 1000);
     const qint64 rssStartKb = rssKb();
     runEvents(durationS * 1000);
@@ -144,12 +152,6 @@ int CSoakRun::run()
         check(growth <= RSS_GROWTH_LIMIT_PERCENT, memory);
     else
         say("INFO " + memory);
-    if (failures > 0) {
-        directory.setAutoRemove(false);
-        say("Working directory kept: " + directory.path());
-    }
-    say(QString::asprintf("Soak %s: %d check(s) failed", failures ? "FAILED" : "PASSED", failures));
-    return failures > 0 ? 1 : 0;
 }
 
 // Starts the service, adds the devices through the web API as the add-device page does, and

@@ -26,6 +26,7 @@ public:
 
 private:
     bool setUp();
+    void loadAndCheck();
     bool startService(quint16 webPort);
     void sendDueUplinks();
     qint64 rssKb() const;
