@@ -67,8 +67,11 @@ cleanup() {
 fault_setup() {
     local build=${1:-build}
     [[ -d $build ]] || build=$(dirname "${BASH_SOURCE[0]}")/../../$build
-    TARVEX=$(realpath "$build/app/tarvex")
-    NS_SIM=$(realpath "$build/tools/ns-sim/tarvex-ns-sim")
+    TARVEX=$(realpath -e "$build/app/tarvex" 2>/dev/null) &&
+        NS_SIM=$(realpath -e "$build/tools/ns-sim/tarvex-ns-sim" 2>/dev/null) || {
+        echo "$(basename "$0"): build tarvex and tarvex-ns-sim in ${1:-build} first" >&2
+        exit 2
+    }
     WORK=$(mktemp -d /tmp/tarvex-fault.XXXXXX)
     chmod 755 "$WORK"
     trap cleanup EXIT
