@@ -225,6 +225,7 @@ void TestDemo::operatorReadsAChangingValueOverModbus()
     // 0 until the first uplink is stored.
     QTRY_VERIFY_WITH_TIMEOUT(readModbus(mbpollLine) > 0, CHANGE_WITHIN_MS);
     const int first = readModbus(mbpollLine);
+    QVERIFY2(first > 0, "mbpoll reads the sensor's temperature");
     QTRY_VERIFY_WITH_TIMEOUT(readModbus(mbpollLine) != first, CHANGE_WITHIN_MS);
     QVERIFY2(sinceAdded.elapsed() <= CHANGE_WITHIN_MS,
         qPrintable(QString::number(sinceAdded.elapsed())));

@@ -12,7 +12,7 @@ fault_setup "${1:-}"
 
 devices=10
 rounds=5
-first_count=1000 # the counters' start value: nothing below it was ever sent
+first_count=1000 # the counters' start value (write_counter_devices): nothing below it was sent
 
 # One line per uplink would fill the disk: the simulator logs its connections only.
 export QT_LOGGING_RULES="tarvex.nssim.info=false"
