@@ -42,15 +42,13 @@ QByteArray okBody(const QByteArray& answer)
 }
 } // namespace
 
-SReads::SReads(const QVector<quint32>& sent)
-    : sent(sent), last(SoakLayout::DEVICE_COUNT, 0), answersOf(SoakLayout::DEVICE_COUNT, 0)
+SReads::SReads(const QVector<quint32>& sent) : sent(sent), last(SoakLayout::DEVICE_COUNT, 0)
 {
 }
 
 void SReads::answer(int device, quint32 sequence, quint32 check, qint64 latencyUs)
 {
     ++answers;
-    ++answersOf[device];
     latenciesUs.push_back(latencyUs);
     const bool nothingStored = sequence == 0 && check == 0;
     if (!nothingStored && check != sequence + SoakLayout::CHECK_OFFSET)

@@ -29,8 +29,7 @@ struct SReads
     qint64 torn = 0;
     qint64 backwards = 0;
     qint64 ahead = 0;
-    QVector<quint32> last;
-    QVector<qint64> answersOf;
+    QVector<quint32> last; // per device: the highest sequence number read
     std::vector<qint64> latenciesUs;
 };
 

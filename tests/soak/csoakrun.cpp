@@ -270,26 +270,10 @@ bool CSoakRun::drain()
     return behind.isEmpty();
 }
 
-// The masters keep reading after the drain: each device's next answer is its last uplink.
+// The masters keep reading after the drain: every device's reads reach its last uplink.
 bool CSoakRun::modbusReadsLastSent()
 {
-    const QVector<qint64> answersBefore = modbusReads.answersOf;
-    const auto everyDeviceAnswered = [&] {
-        for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
-            if (modbusReads.answersOf[device] == answersBefore[device])
-                return false;
-        }
-
-        return true;
-    };
-    if (!waitFor(everyDeviceAnswered, WAIT_MS))
-        return false;
-    for (int device = 0; device < SoakLayout::DEVICE_COUNT; ++device) {
-        if (modbusReads.last[device] != sent[device])
-            return false;
-    }
-
-    return true;
+    return waitFor([this] { return modbusReads.last == sent; }, WAIT_MS);
 }
 
 void CSoakRun::checkReads(const QString& kind, SReads& reads)
