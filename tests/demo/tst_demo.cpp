@@ -24,39 +24,20 @@ const int WAIT_MS = 15000;
 const int CHANGE_WITHIN_MS = 30000;
 const int STOP_MS = 20000;
 const QString DEVICE_NAME = QStringLiteral("Hall climate sensor");
-const QString NEVER_UPDATED = QStringLiteral("никогда");
 
-// Register size and type of each server value, as the add-device page takes them.
-const QMap<QString, QPair<int, QString>> SERVER_VALUES {{"ts", {32, "uinteger"}},
-    {"rssi", {16, "integer"}}, {"gatewayId", {64, "text"}}, {"devEui", {64, "text"}},
-    {"snr", {16, "integer"}}, {"fcnt", {32, "uinteger"}}};
-
-QJsonObject registerEntry(
-    int source, const QString& name, int regMapBias, int bitSize, const QString& dataType)
-{
-    return {{"source", source}, {"data_name", name}, {"reg_map_bias", regMapBias},
-        {"reg_bit_size", bitSize}, {"data_type", dataType}, {"addition", 0}, {"multiplication", 1},
-        {"units", ""}};
-}
-
-// The register list the add-device page builds from a template: every packet field, then every
-// server value, unscaled.
+// The registers the add-device page lists for a template's packet fields, unscaled.
 QJsonArray pageRegisters(const QJsonObject& deviceTemplate)
 {
     QJsonArray registers;
     for (const QJsonValue& packet : deviceTemplate.value("device_packets").toArray()) {
         for (const QJsonValue& value : packet.toObject().value("packet_fields").toArray()) {
             const QJsonObject field = value.toObject();
-            registers.append(registerEntry(1, field.value("data_name").toString(),
-                field.value("reg_map_bias").toInt(), field.value("reg_bit_size").toInt(),
-                field.value("data_type").toString()));
+            registers.append(QJsonObject {{"source", 1}, {"data_name", field.value("data_name")},
+                {"reg_map_bias", field.value("reg_map_bias")},
+                {"reg_bit_size", field.value("reg_bit_size")},
+                {"data_type", field.value("data_type")}, {"addition", 0}, {"multiplication", 1},
+                {"units", ""}});
         }
-    }
-    for (const QJsonValue& value : deviceTemplate.value("server_data").toArray()) {
-        const QJsonObject entry = value.toObject();
-        const QPair<int, QString> kind = SERVER_VALUES.value(entry.value("data_code").toString());
-        registers.append(registerEntry(0, entry.value("data_name").toString(),
-            entry.value("reg_map_bias").toInt(), kind.first, kind.second));
     }
     return registers;
 }
@@ -78,8 +59,7 @@ private slots:
     void init();
     void cleanup();
     void operatorReadsAChangingValueOverModbus();
-    void ctrlCLeavesNoProcessBehind();
-    void secondRunInTheSameDirectoryStarts();
+    void ctrlCLeavesNoProcessAndTheNextRunStarts();
 
 private:
     bool startDemo();
@@ -89,7 +69,6 @@ private:
     QByteArray post(const QString& path, const QByteArray& body, const QByteArray& contentType);
     bool logIn();
     int readModbus(const QString& mbpollLine);
-    QString temperatureTime(const QString& devEui, int temperatureRegister);
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<QProcess> script;
@@ -203,18 +182,6 @@ int TestDemo::readModbus(const QString& mbpollLine)
     return value.isEmpty() ? -1 : value.toInt();
 }
 
-// The web page's update time of the temperature register.
-QString TestDemo::temperatureTime(const QString& devEui, int temperatureRegister)
-{
-    const QJsonArray registers
-        = call("app/getRegisterValues", {{"devEui", devEui}}).value("registers").toArray();
-    for (const QJsonValue& value : registers) {
-        if (value.toObject().value("reg_map_bias").toInt() == temperatureRegister)
-            return value.toObject().value("time").toString();
-    }
-    return QString();
-}
-
 void TestDemo::operatorReadsAChangingValueOverModbus()
 {
     QVERIFY2(startDemo(), qPrintable(console));
@@ -255,11 +222,8 @@ void TestDemo::operatorReadsAChangingValueOverModbus()
     sinceAdded.start();
 
     const QString mbpollLine = capture(console, "^\\s*(mbpoll .+)$");
-    const int temperatureRegister = capture(mbpollLine, "-r (\\d+)").toInt();
-    const QString devEui = device.value("devEui").toString();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        temperatureTime(devEui, startAddr + temperatureRegister) != NEVER_UPDATED,
-        CHANGE_WITHIN_MS);
+    // 0 until the first uplink is stored.
+    QTRY_VERIFY_WITH_TIMEOUT(readModbus(mbpollLine) > 0, CHANGE_WITHIN_MS);
     const int first = readModbus(mbpollLine);
     QVERIFY2(first > 0, "mbpoll reads the sensor's temperature");
     QTRY_VERIFY_WITH_TIMEOUT(readModbus(mbpollLine) != first, CHANGE_WITHIN_MS);
@@ -271,22 +235,15 @@ void TestDemo::operatorReadsAChangingValueOverModbus()
     QFile history(dir->filePath("run/history.log"));
     QVERIFY(history.open(QIODevice::ReadOnly));
     const QString log = QString::fromUtf8(history.readAll());
-    QCOMPARE(log.count("inited SUCCESSULLY"), 3);
     QVERIFY2(!log.contains("WARNING") && !log.contains("ERROR"), qPrintable(log));
 }
 
-void TestDemo::ctrlCLeavesNoProcessBehind()
+// The run directory of a stopped demo, its database and settings included, starts again.
+void TestDemo::ctrlCLeavesNoProcessAndTheNextRunStarts()
 {
     QVERIFY2(startDemo(), qPrintable(console));
     QVERIFY(interruptDemo());
     QVERIFY2(groupIsGone(), "no process of the demo is left");
-}
-
-// The run directory of a stopped demo, its database and settings included, starts again.
-void TestDemo::secondRunInTheSameDirectoryStarts()
-{
-    QVERIFY2(startDemo(), qPrintable(console));
-    QVERIFY(interruptDemo());
     QVERIFY2(startDemo(), qPrintable(console));
     QTRY_VERIFY_WITH_TIMEOUT(logIn(), WAIT_MS);
     QVERIFY(interruptDemo());

@@ -1,19 +1,12 @@
-#include "apimessages.h"
 #include "cdevicefile.h"
-#include "cpacketgenerator.h"
-#include "csimulateddevice.h"
-#include "cvaluegenerator.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
 const QString DEV_EUI = QStringLiteral("54A0000000010001");
 const QString APP_EUI = QStringLiteral("54A0000000000101");
-const QString GATEWAY_ID = QStringLiteral("00800000A0001234");
-const int UPLINK_INTERVAL_MS = 50;
 
 // A device file with one valid device whose one packet has one field; rows change a part.
 QJsonObject validField()
@@ -39,29 +32,16 @@ QJsonObject with(QJsonObject object, const QString& key, const QJsonValue& value
     return object;
 }
 
-CPacketGenerator constantPacket(quint8 type, int size, bool bigEndian, qint64 value)
-{
-    const CValueGenerator constant(CValueGenerator::CONSTANT, value, value, value, 1);
-    return CPacketGenerator(type, {{size, bigEndian, constant}});
-}
-
-CSimulatedDevice counterDevice()
-{
-    return CSimulatedDevice({DEV_EUI, APP_EUI, "Counter"}, UPLINK_INTERVAL_MS,
-        {constantPacket(1, 2, false, 7)}, -80, 7.5);
-}
-
 } // namespace
 
-// The network-server simulator's device file and its uplinks as the service reads them; the demo
-// test drives its protocol through the service.
+// The network-server simulator's device file: each error names the file and where in it. The
+// demo test drives the simulator's protocol and uplinks through the service.
 class TestNsSim : public QObject
 {
     Q_OBJECT
 private slots:
     void badDeviceFileIsNamedWithWhere_data();
     void badDeviceFileIsNamedWithWhere();
-    void uplinkReadsAsAnUplinkWithData();
 };
 
 void TestNsSim::badDeviceFileIsNamedWithWhere_data()
@@ -91,22 +71,6 @@ void TestNsSim::badDeviceFileIsNamedWithWhere()
     QVERIFY(!deviceFile.parse(content, "devices.json"));
     QVERIFY2(deviceFile.errorText().startsWith(expected.arg("devices.json")),
         qPrintable(deviceFile.errorText()));
-}
-
-// What the service makes of a simulated uplink.
-void TestNsSim::uplinkReadsAsAnUplinkWithData()
-{
-    QRandomGenerator random(1);
-    CSimulatedDevice device = counterDevice();
-    const qint64 now = 1700000000123;
-    const API::SApiDeviceData uplink = API::readUplink(device.nextUplink(now, GATEWAY_ID, random));
-    QVERIFY(uplink.valid);
-    QCOMPARE(uplink.devEui, DEV_EUI);
-    QCOMPARE(uplink.ts, quint64(now));
-    QCOMPARE(uplink.gatewayId, GATEWAY_ID);
-    QCOMPARE(uplink.data.toHex(), QByteArray("010700"));
-    QCOMPARE(uplink.rssi, qint16(-80));
-    QCOMPARE(uplink.snr, 7.5);
 }
 
 QTEST_GUILESS_MAIN(TestNsSim)

@@ -11,43 +11,34 @@ fault_setup "${1:-}"
 limit=64
 masters=100
 
-start_counter_service 0.5 server.db prlimit --nofile=$limit:$limit
-modbus_port=$MODBUS_PORT
+start_counter_service 0.5 1 server.db prlimit --nofile=$limit:$limit
 uplinks_arrive() { api app/getRegisterValues "{\"devEui\": \"$(device_eui 1)\"}" | grep -q '"value":"23130"'; }
 check "uplinks arrive (the web API shows field C)" wait_until 60 uplinks_arrive
-check "a master is served before the others come" modbus_answers "$modbus_port"
+check "a master is served before the others come" modbus_answers "$MODBUS_PORT"
 note "the service holds $(descriptor_count "$TARVEX_PID") descriptors"
-
-# asks fd: sends a read of register 6 on the open connection; true when it is answered.
-asks() {
-    local answer=""
-    printf '\x41\x42\x00\x00\x00\x06\x11\x03\x00\x06\x00\x01' >&"$1" 2>/dev/null || return 1
-    LC_ALL=C IFS= read -r -N 8 -t 10 -u "$1" answer 2>/dev/null
-    [[ $answer == "AB"$'\x05\x11\x03\x02'"ZZ" ]]
-}
 
 held=()
 for ((i = 0; i < masters; i++)); do
-    exec {fd}<>"/dev/tcp/127.0.0.1/$modbus_port" && held+=("$fd")
+    exec {fd}<>"/dev/tcp/127.0.0.1/$MODBUS_PORT" && held+=("$fd")
 done
 check "$masters masters connect (${#held[@]})" test "${#held[@]}" = "$masters"
 served=()
 refused=0
 for fd in "${held[@]}"; do
-    if asks "$fd"; then served+=("$fd"); else refused=$((refused + 1)); fi
+    if modbus_asks "$fd"; then served+=("$fd"); else refused=$((refused + 1)); fi
 done
 note "served: ${#served[@]}, refused: $refused, the service holds $(descriptor_count "$TARVEX_PID") descriptors"
 check "the service serves some of the masters (${#served[@]})" test "${#served[@]}" -gt 0
 check "the service refuses the excess (${refused})" test "$refused" -gt 0
 again=0
-for fd in "${served[@]}"; do asks "$fd" && again=$((again + 1)); done
+for fd in "${served[@]}"; do modbus_asks "$fd" && again=$((again + 1)); done
 check "the masters it holds are served again ($again of ${#served[@]})" test "$again" = "${#served[@]}"
 check "the web interface answers meanwhile" web_answers
 check "the service stays ONLINE" ns_online
 
 for fd in "${held[@]}"; do exec {fd}>&-; done
 check "after they have left a new master is served within 30 s" \
-    wait_until 30 modbus_answers "$modbus_port"
+    wait_until 30 modbus_answers "$MODBUS_PORT"
 check "tarvex is still running" tarvex_alive
 
 finish

@@ -12,25 +12,13 @@ fault_setup "${1:-}"
 
 devices=10
 rounds=5
-first_count=1000 # the counters' start value: nothing below it was ever sent
-
-ns_port=$(free_port)
-web_port=$(free_port)
-ports=()
-for ((d = 1; d <= devices; d++)); do ports+=("$(free_port)"); done
-db=$WORK/server.db
-write_counter_devices "$WORK/devices.json" "$devices" 0.004 "$first_count"
-write_service_files "$web_port" "$ns_port"
+first_count=1000 # the counters' start value (write_counter_devices): nothing below it was sent
 
 # One line per uplink would fill the disk: the simulator logs its connections only.
-QT_LOGGING_RULES="tarvex.nssim.info=false" require "the simulator starts" \
-    start_ns_sim "$ns_port" "$WORK/devices.json"
-require "tarvex starts" start_tarvex
-require "web login" wait_until 30 web_login
-for ((d = 1; d <= devices; d++)); do
-    require "device $d is added on Modbus port ${ports[d - 1]}" add_device "$d" "${ports[d - 1]}"
-done
-require "the service is ONLINE" wait_until 60 ns_online
+export QT_LOGGING_RULES="tarvex.nssim.info=false"
+start_counter_service 0.004 "$devices"
+ports=("${MODBUS_PORTS[@]}")
+db=$WORK/server.db
 
 hex_to_number() { echo $((16#$1)); }
 

@@ -1,20 +1,16 @@
 # Shared helpers of the fault scripts; sourced, never run.
 #
-# A script calls fault_setup with its build folder, starts what it needs (start_ns_sim,
-# start_tarvex), drives its fault, states what it checked with pass/fail/check, and ends with
-# finish. Everything it starts is stopped on exit; the working folder is removed unless a check
-# failed, so a failure can be looked into.
+# A script calls fault_setup with its build folder, starts what it needs (start_counter_service,
+# or start_ns_sim and start_tarvex), drives its fault, states what it checked with check, and
+# ends with finish. Everything it starts is stopped on exit; the working folder is removed
+# unless a check failed, so a failure can be looked into.
 
 set -uo pipefail
-
-FAULTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-REPO_ROOT=$(cd "$FAULTS_DIR/../.." && pwd)
 
 FAILURES=0
 STARTED_PIDS=()
 MOUNTS=()
 WORK=""
-STARTED_AT=$SECONDS
 
 # The simulated counter device every script uses: two counters that the simulator advances
 # together, field A (32 bits, registers 0-1) and field B (64 bits, registers 2-5), so a stored
@@ -25,15 +21,6 @@ NS_LOGIN=gateway
 NS_PASSWORD=secret
 WEB_LOGIN=admin
 WEB_PASSWORD=6273
-# Exit status of a script that cannot run here (run-all.sh counts it as skipped).
-SKIPPED=77
-
-pass() { echo "PASS: $*"; }
-
-fail() {
-    echo "FAIL: $*"
-    FAILURES=$((FAILURES + 1))
-}
 
 note() { echo "      $*"; }
 
@@ -41,81 +28,50 @@ note() { echo "      $*"; }
 check() {
     local what=$1
     shift
-    if "$@"; then
-        pass "$what"
-    else
-        fail "$what"
-        return 1
-    fi
+    "$@" && echo "PASS: $what" && return
+    echo "FAIL: $what"
+    FAILURES=$((FAILURES + 1))
+    return 1
 }
 
 # require "what" command...: a check the rest of the script builds on; a FAIL ends the script.
-require() {
-    check "$@" || finish
-}
+require() { check "$@" || finish; }
 
+# Exit status 77: run-all.sh counts the script as skipped.
 skip_script() {
     echo "SKIP: $*"
-    exit "$SKIPPED"
+    exit 77
 }
 
 is_root() { [[ $(id -u) == 0 ]]; }
 
-require_root() {
-    is_root || skip_script "$1 takes root; run it as root"
-}
-
-# Prints the summary line and exits non-zero when a check failed.
 finish() {
-    local name
-    name=$(basename "$0" .sh)
     if ((FAILURES)); then
-        echo "$name: $FAILURES check(s) FAILED after $((SECONDS - STARTED_AT)) s; files kept in $WORK"
+        echo "$(basename "$0" .sh): $FAILURES check(s) FAILED; files kept in $WORK"
         exit 1
     fi
-    echo "$name: all checks passed in $((SECONDS - STARTED_AT)) s"
+    echo "$(basename "$0" .sh): all checks passed in $SECONDS s"
     exit 0
 }
 
 cleanup() {
     local pid mount
     exec 2>/dev/null # the shell's notes on the jobs it kills
-    for pid in "${STARTED_PIDS[@]}"; do
-        kill -CONT "$pid" 2>/dev/null
-        kill -KILL "$pid" 2>/dev/null
-    done
-    wait 2>/dev/null
-    for mount in "${MOUNTS[@]}"; do
-        umount -l "$mount" 2>/dev/null
-    done
-    if [[ -n $WORK && $FAILURES == 0 ]]; then
-        rm -rf "$WORK"
-    fi
+    for pid in "${STARTED_PIDS[@]}"; do kill -CONT "$pid"; kill -KILL "$pid"; done
+    wait
+    for mount in "${MOUNTS[@]}"; do umount -l "$mount"; done
+    ((FAILURES)) || rm -rf "$WORK"
 }
 
 # fault_setup [build folder]: finds the executables and makes the working folder $WORK.
 fault_setup() {
-    BUILD=${1:-build}
-    [[ -d $BUILD ]] || BUILD=$REPO_ROOT/$BUILD
-    BUILD=$(cd "$BUILD" 2>/dev/null && pwd) || {
-        echo "$(basename "$0"): build folder ${1:-build} not found" >&2
+    local build=${1:-build}
+    [[ -d $build ]] || build=$(dirname "${BASH_SOURCE[0]}")/../../$build
+    TARVEX=$(realpath -e "$build/app/tarvex" 2>/dev/null) &&
+        NS_SIM=$(realpath -e "$build/tools/ns-sim/tarvex-ns-sim" 2>/dev/null) || {
+        echo "$(basename "$0"): build tarvex and tarvex-ns-sim in ${1:-build} first" >&2
         exit 2
     }
-    TARVEX=$BUILD/app/tarvex
-    NS_SIM=$BUILD/tools/ns-sim/tarvex-ns-sim
-    local program
-    for program in "$TARVEX" "$NS_SIM"; do
-        [[ -x $program ]] || {
-            echo "$(basename "$0"): $program is missing; build the targets tarvex and tarvex-ns-sim" >&2
-            exit 2
-        }
-    done
-    for program in curl mbpoll sqlite3; do
-        command -v "$program" >/dev/null || {
-            echo "$(basename "$0"): $program is missing (scripts/install-deps.sh --test)" >&2
-            exit 2
-        }
-    done
     WORK=$(mktemp -d /tmp/tarvex-fault.XXXXXX)
     chmod 755 "$WORK"
     trap cleanup EXIT
@@ -139,54 +95,45 @@ wait_until() {
     done
 }
 
-port_answers() {
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
-}
-
-port_closed() { ! port_answers "$1"; }
+port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 # A port nothing listens on, from a range the system does not hand out for outgoing connections.
 free_port() {
     local port
     while :; do
         port=$((20000 + RANDOM % 12000))
-        if port_closed "$port" && [[ -z $(ss -Htan "( sport = :$port or dport = :$port )") ]]; then
-            echo "$port"
-            return
-        fi
+        port_answers "$port" || [[ -n $(ss -Htan "( sport = :$port or dport = :$port )") ]] ||
+            break
     done
-}
-
-process_alive() {
-    kill -0 "$1" 2>/dev/null && [[ $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != Z ]]
+    echo "$port"
 }
 
 # --- The network-server simulator ---
 
-# write_counter_devices file count interval [start]: count counter devices (devEui
-# 00000000000000001 upwards) sending every interval seconds.
+device_eui() { printf 'C0FFEE%010X' "$1"; }
+
+# write_counter_devices file count interval: count counter devices (device_eui 1 upwards)
+# sending every interval seconds, their counters starting at 1000.
 write_counter_devices() {
-    local file=$1 count=$2 interval=$3 start=${4:-1000} i
+    local i
     {
         echo '{"gatewayId": "00800000A0001234", "devices": ['
-        for ((i = 1; i <= count; i++)); do
+        for ((i = 1; i <= $2; i++)); do
             ((i > 1)) && echo ','
             cat <<DEVICE
   {"devEui": "$(device_eui "$i")", "appEui": "$COUNTER_APP_EUI", "name": "Counter $i",
-   "interval": $interval, "packets": [{"type": 1, "fields": [
+   "interval": $3, "packets": [{"type": 1, "fields": [
      {"size": 4, "type": "uinteger", "endianness": "be", "generator": "counter",
-      "start": $start, "min": 0, "max": 4294967295, "step": 1},
+      "start": 1000, "min": 0, "max": 4294967295, "step": 1},
      {"size": 8, "type": "uinteger", "endianness": "le", "generator": "counter",
-      "start": $start, "min": 0, "max": 4294967295, "step": 1},
+      "start": 1000, "min": 0, "max": 4294967295, "step": 1},
      {"size": 2, "type": "uinteger", "endianness": "be", "generator": "constant",
       "start": 23130}]}]}
 DEVICE
         done
         echo ']}'
-    } >"$file"
+    } >"$1"
 }
-
-device_eui() { printf 'C0FFEE%010X' "$1"; }
 
 # start_ns_sim port device-file: the simulator in the background, its pid in NS_PID; its log
 # (one line per uplink, login and connection) in $WORK/ns-sim.log.
@@ -204,46 +151,35 @@ ns_logins() { grep -c 'login accepted' "$WORK/ns-sim.log"; }
 
 # write_service_files web-port ns-port [db file]: settings.conf and the counter template in $WORK.
 write_service_files() {
+    WEB_PORT=$1
     mkdir -p "$WORK/deviceFolder"
     cat >"$WORK/settings.conf" <<SETTINGS
 [debug]
 log=true
 file=history.log
-
 [db]
 file=${3:-server.db}
-
 [server]
 address=ws://127.0.0.1:$2
 login=$NS_LOGIN
 password=$NS_PASSWORD
-
 [webui]
 ip=127.0.0.1
 port=$1
 SETTINGS
     cat >"$WORK/deviceFolder/counter.json" <<'TEMPLATE'
-{
-    "app_eui": "0102030405060708",
-    "dev_type": "Counter pair",
-    "device_packets": [{
-        "packet_type": 1,
-        "packet_size": 15,
-        "packet_fields": [
-            {"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
-             "endianness": "be", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32,
-             "data_name": "A"},
-            {"packet_bias": 5, "data_bit_bias": 0, "data_bit_size": 64, "data_type": "uinteger",
-             "endianness": "le", "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 64,
-             "data_name": "B"},
-            {"packet_bias": 13, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "uinteger",
-             "endianness": "be", "reg_map_bias": 6, "reg_bit_bias": 0, "reg_bit_size": 16,
-             "data_name": "C"}
-        ]
-    }]
-}
+{"app_eui": "0102030405060708", "dev_type": "Counter pair", "device_packets": [{
+    "packet_type": 1, "packet_size": 15, "packet_fields": [
+        {"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
+         "endianness": "be", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32,
+         "data_name": "A"},
+        {"packet_bias": 5, "data_bit_bias": 0, "data_bit_size": 64, "data_type": "uinteger",
+         "endianness": "le", "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 64,
+         "data_name": "B"},
+        {"packet_bias": 13, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "uinteger",
+         "endianness": "be", "reg_map_bias": 6, "reg_bit_bias": 0, "reg_bit_size": 16,
+         "data_name": "C"}]}]}
 TEMPLATE
-    WEB_PORT=$1
 }
 
 # start_tarvex [wrapper...]: the service in $WORK (through the wrapper, such as prlimit, when
@@ -265,23 +201,30 @@ start_tarvex() {
     done
 }
 
-tarvex_alive() { process_alive "$TARVEX_PID"; }
+tarvex_alive() {
+    kill -0 "$TARVEX_PID" 2>/dev/null && [[ $(awk '{print $3}' "/proc/$TARVEX_PID/stat") != Z ]]
+}
 
-# start_counter_service interval [db file] [wrapper...]: the simulator with one counter device
-# sending every interval seconds, and tarvex (through the wrapper when given) with the device
-# added on $MODBUS_PORT; each step is a check, the last that the service is ONLINE.
+# start_counter_service interval [devices] [db file] [wrapper...]: the simulator with that many
+# counter devices (1 by default) sending every interval seconds, and tarvex (through the wrapper
+# when given) with device d added on Modbus port ${MODBUS_PORTS[d - 1]} ($MODBUS_PORT for the
+# first); each step is a check, the last that the service is ONLINE.
 start_counter_service() {
-    local interval=$1 db_file=${2:-server.db}
-    shift
-    (($#)) && shift
+    local interval=$1 devices=${2:-1} db_file=${3:-server.db} d
+    shift $(($# < 3 ? $# : 3))
     NS_PORT=$(free_port)
-    MODBUS_PORT=$(free_port)
-    write_counter_devices "$WORK/devices.json" 1 "$interval"
+    MODBUS_PORTS=()
+    for ((d = 1; d <= devices; d++)); do MODBUS_PORTS+=("$(free_port)"); done
+    MODBUS_PORT=${MODBUS_PORTS[0]}
+    write_counter_devices "$WORK/devices.json" "$devices" "$interval"
     write_service_files "$(free_port)" "$NS_PORT" "$db_file"
     require "the simulator starts" start_ns_sim "$NS_PORT" "$WORK/devices.json"
     require "tarvex starts${*:+ (through $*)} and its web interface answers" start_tarvex "$@"
     require "web login" wait_until 30 web_login
-    require "the counter device is added on Modbus port $MODBUS_PORT" add_device 1 "$MODBUS_PORT"
+    for ((d = 1; d <= devices; d++)); do
+        require "device $d is added on Modbus port ${MODBUS_PORTS[d - 1]}" \
+            add_device "$d" "${MODBUS_PORTS[d - 1]}"
+    done
     require "the service is ONLINE" wait_until 60 ns_online
 }
 
@@ -291,9 +234,8 @@ web_answers() {
 
 # api action [json]: posts to the web API with the session of web_login; prints the answer.
 api() {
-    local body=${2:-"{}"}
     curl -s --max-time 20 -b "$WORK/cookies" -c "$WORK/cookies" \
-        -H 'Content-Type: application/json' --data "$body" \
+        -H 'Content-Type: application/json' --data "${2:-"{}"}" \
         "http://127.0.0.1:$WEB_PORT/api/v1/$1"
 }
 
@@ -322,24 +264,16 @@ add_device() {
 
 # --- Modbus ---
 
-# modbus_words port first count: the holding registers as decimal words on one line; fails when
-# the master gets no answer.
-modbus_words() {
-    local output
-    output=$(mbpoll -m tcp -p "$1" -a 1 -t 4 -0 -r "$2" -c "$3" -1 -o 5 127.0.0.1 2>/dev/null) ||
-        return 1
-    output=$(grep -E '^\[[0-9]+\]:' <<<"$output" | awk '{print $2}') || return 1
-    # mbpoll prints signed 16-bit values
-    local words=() word
-    for word in $output; do words+=($(((word + 65536) % 65536))); done
-    ((${#words[@]} == $3)) && echo "${words[*]}"
-}
-
-# counter_pair port: "A B" as a master reads both fields of the device at register 0 in one
-# request.
+# counter_pair port: "A B" as a master (mbpoll) reads both fields of the device at register 0
+# in one request; fails when it gets no answer.
 counter_pair() {
-    local w
-    w=($(modbus_words "$1" 0 6)) || return 1
+    local output w=() word
+    output=$(mbpoll -m tcp -p "$1" -a 1 -t 4 -0 -r 0 -c 6 -1 -o 5 127.0.0.1 2>/dev/null) || return 1
+    # mbpoll prints signed 16-bit values
+    for word in $(grep -E '^\[[0-9]+\]:' <<<"$output" | awk '{print $2}'); do
+        w+=($(((word + 65536) % 65536)))
+    done
+    ((${#w[@]} == 6)) || return 1
     echo "$(((w[0] << 16) | w[1])) $(((w[2] << 48) | (w[3] << 32) | (w[4] << 16) | w[5]))"
 }
 
@@ -362,16 +296,24 @@ uplinks_flow() {
 }
 
 # modbus_answers port: one master connects, reads register 6 (field C, 0x5A5A, once the device
-# has sent an uplink), checks the whole answer and closes, without a process per connection.
-# Bash drops the zero bytes it reads and takes byte 0x01 for its own quoting mark, so the request
-# uses transaction 0x4142 and unit 0x11, and the answer's other eight bytes are compared:
-# transaction 0x4142, length 5, unit 0x11, function 3, 2 bytes, 0x5A5A.
+# has sent an uplink) with modbus_asks and closes, without a process per connection.
 modbus_answers() {
-    local fd answer=""
+    local fd status
     { exec {fd}<>"/dev/tcp/127.0.0.1/$1"; } 2>/dev/null || return 1
-    printf '\x41\x42\x00\x00\x00\x06\x11\x03\x00\x06\x00\x01' >&"$fd"
-    LC_ALL=C IFS= read -r -N 8 -t 10 -u "$fd" answer 2>/dev/null
+    modbus_asks "$fd"
+    status=$?
     exec {fd}>&-
+    return $status
+}
+
+# modbus_asks fd: reads register 6 on an open connection and checks the whole answer. Bash drops
+# the zero bytes it reads and takes byte 0x01 for its own quoting mark, so the request uses
+# transaction 0x4142 and unit 0x11, and the answer's other eight bytes are compared:
+# transaction 0x4142, length 5, unit 0x11, function 3, 2 bytes, 0x5A5A.
+modbus_asks() {
+    local answer=""
+    printf '\x41\x42\x00\x00\x00\x06\x11\x03\x00\x06\x00\x01' >&"$1" 2>/dev/null || return 1
+    LC_ALL=C IFS= read -r -N 8 -t 10 -u "$1" answer 2>/dev/null
     [[ $answer == "AB"$'\x05\x11\x03\x02'"ZZ" ]]
 }
 
@@ -385,18 +327,6 @@ stored_pair() {
         FROM devices d JOIN dev_data a ON a.device = d.device AND a.name = 'A'
         JOIN dev_data b ON b.device = d.device AND b.name = 'B'
         WHERE d.dev_eui = '$(device_eui "$2")'"
-}
-
-# stored_a db-file device-number: field A as stored in the file, in hexadecimal.
-stored_a() {
-    local pair
-    pair=($(stored_pair "$@")) || return 1
-    echo "${pair[0]}"
-}
-
-stored_a_differs() {
-    local now
-    now=$(stored_a "$1" "$2") && [[ $now != "$3" ]]
 }
 
 descriptor_count() { ls "/proc/$1/fd" | wc -l; }

@@ -9,8 +9,7 @@ fault_setup "${1:-}"
 connections=10000
 
 start_counter_service 1
-modbus_port=$MODBUS_PORT
-check "uplinks flow" uplinks_flow "$modbus_port"
+check "uplinks flow" uplinks_flow "$MODBUS_PORT"
 
 # The masters of uplinks_flow have come and gone: everything the service keeps open for good is
 # open now.
@@ -21,7 +20,7 @@ note "descriptors before: $before"
 started=$(date +%s.%N)
 unanswered=0
 for ((i = 1; i <= connections; i++)); do
-    modbus_answers "$modbus_port" || unanswered=$((unanswered + 1))
+    modbus_answers "$MODBUS_PORT" || unanswered=$((unanswered + 1))
 done
 note "$connections connections in $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
 check "every one of the $connections reads is answered ($unanswered unanswered)" \
@@ -29,7 +28,7 @@ check "every one of the $connections reads is answered ($unanswered unanswered)"
 check "the service's descriptors are back to $before within 30 s" \
     wait_until 30 at_most_descriptors "$before"
 note "descriptors after: $(descriptor_count "$TARVEX_PID")"
-check "uplinks still flow" uplinks_flow "$modbus_port"
+check "uplinks still flow" uplinks_flow "$MODBUS_PORT"
 check "tarvex is still running" tarvex_alive
 
 finish

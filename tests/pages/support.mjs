@@ -1,5 +1,5 @@
 // Peers of the browser tests: the real service in a temporary working directory, the
-// network-server double as a process of its own, a Modbus TCP master, and the browser.
+// network-server double as a process of its own, and the browser.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
@@ -19,16 +19,11 @@ export const WAIT_MS = 20000;
 export const WEB_LOGIN = 'operator';
 export const WEB_PASSWORD = 'hall-7';
 
-// A thermometer whose uplinks of packet type 01 carry the raw temperature in bytes 1-2; the
-// network server's signal strength lands in the register after it.
+// A thermometer whose uplinks of packet type 01 carry the raw temperature in bytes 1-2.
 export const APP_EUI = '0102030405060708';
-export const TEMPLATE = {
+const TEMPLATE = {
     app_eui: APP_EUI,
     dev_type: 'Thermometer',
-    server_data: [
-        { data_code: 'rssi', reg_map_bias: 1, reg_bit_bias: 0, reg_bit_size: 16,
-          data_name: 'RSSI' }
-    ],
     device_packets: [{
         packet_type: 1,
         packet_size: 3,
@@ -131,20 +126,6 @@ export class Gateway {
     }
 }
 
-// The value of one holding register read by a Modbus TCP master (function 3).
-export async function readHoldingRegister(port, address) {
-    const socket = net.connect(port, '127.0.0.1');
-    await once(socket, 'connect');
-    const request = Buffer.from([0, 1, 0, 0, 0, 6, 1, 3, address >> 8, address & 0xff, 0, 1]);
-    socket.write(request);
-    const [answer] = await once(socket, 'data');
-    socket.destroy();
-    if (answer.length < 11 || answer[7] !== 3) {
-        throw new Error('Modbus exception or short answer: ' + answer.toString('hex'));
-    }
-    return answer.readUInt16BE(9);
-}
-
 // Repeats a check until it passes or the bound has passed; then fails with its last error.
 export async function eventually(check, what, timeoutMs = WAIT_MS) {
     const deadline = Date.now() + timeoutMs;
@@ -166,8 +147,7 @@ export function launchBrowser() {
     return chromium.launch({
         executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
         headless: true,
-        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-               '--disable-background-networking', '--disable-component-update', '--disable-sync']
+        args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking']
     });
 }
 

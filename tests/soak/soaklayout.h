@@ -11,6 +11,9 @@
 namespace SoakLayout {
 inline const QString APP_EUI = QStringLiteral("50AC000000000001");
 inline const QString DEVICE_TYPE = QStringLiteral("SoakCounter");
+// For the network server and the web interface alike.
+inline const QString LOGIN = QStringLiteral("soak");
+inline const QString PASSWORD = QStringLiteral("soak-pass");
 const int DEVICE_COUNT = 1000;
 const int PORT_COUNT = 5;
 const int REGISTERS = 4;
@@ -31,6 +34,7 @@ inline int startRegister(int device)
 {
     return (device / PORT_COUNT) * REGISTERS;
 }
+
 // The value getRegisterValues shows for the device's register at this offset (the answer names
 // registers by address); "-", before any uplink, reads as 0.
 inline quint32 shownValue(const QJsonArray& registers, int device, int offset)
