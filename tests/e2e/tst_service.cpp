@@ -123,6 +123,7 @@ private slots:
     void cleanup();
     void addsReadsAndRemovesADeviceThroughTheWebApi();
     void uplinkOnTakenPortIsServedOnceFreed();
+    void takenWebPortLeavesModbusAndUplinks();
     void peerHoldingHalfARequestIsClosed();
     void stopsInOrderDuringUplinks_data();
     void stopsInOrderDuringUplinks();
@@ -156,6 +157,7 @@ void TestService::init()
     tarvex->setWorkingDirectory(dir->path());
     tarvex->setProgram(QString::fromLocal8Bit(qgetenv("TARVEX_BINARY")));
     tarvex->setStandardErrorFile(dir->filePath("console.txt"));
+    webPort = 0;
     browser = std::make_unique<QNetworkAccessManager>();
     browser->setProxy(QNetworkProxy::NoProxy);
 }
@@ -175,7 +177,8 @@ void TestService::cleanup()
 bool TestService::startServing(quint16 modbusPort)
 {
     networkServer = std::make_unique<CFakeNetworkServer>();
-    webPort = freePort();
+    if (webPort == 0)
+        webPort = freePort();
     const QString settings = QString("[server]\naddress=%1\nlogin=gateway\npassword=secret\n"
                                      "[webui]\nip=127.0.0.1\nport=%2\n");
     if (!storeThermometer(dir->path(), modbusPort) || !networkServer->listen()
@@ -286,6 +289,20 @@ void TestService::uplinkOnTakenPortIsServedOnceFreed()
 
     occupant.close();
     QTRY_COMPARE_WITH_TIMEOUT(readTemperature(modbusPort), 215, PORT_RETRY_WAIT_MS);
+}
+
+// Without its web interface the service still logs in to the network server and serves Modbus.
+void TestService::takenWebPortLeavesModbusAndUplinks()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::LocalHost));
+    webPort = occupant.serverPort();
+    const quint16 modbusPort = freePort();
+    QVERIFY(startServing(modbusPort));
+
+    networkServer->pushRx(uplink(215));
+
+    QTRY_COMPARE_WITH_TIMEOUT(readTemperature(modbusPort), 215, WAIT_MS);
 }
 
 void TestService::peerHoldingHalfARequestIsClosed()

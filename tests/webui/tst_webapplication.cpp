@@ -55,6 +55,7 @@ private slots:
     void refused_data();
     void refused();
 
+    void sessionCookieAttributes();
     void sessionExpiry_data();
     void sessionExpiry();
 
@@ -232,6 +233,15 @@ void TestWebApplication::refused()
 
     QCOMPARE(answer.status, status);
     QCOMPARE(answer.body, body);
+}
+
+void TestWebApplication::sessionCookieAttributes()
+{
+    const HttpAnswer answer = freshClient().postForm(LOGIN_PATH, credentials(LOGIN, PASSWORD));
+
+    const QString cookie = answer.headers.value("set-cookie");
+    const QRegularExpression expected("^SID=[A-Za-z0-9+/]{32}; HttpOnly; path=/; SameSite=Strict$");
+    QVERIFY2(expected.match(cookie).hasMatch(), qPrintable(cookie));
 }
 
 void TestWebApplication::sessionExpiry_data()
