@@ -13,7 +13,6 @@
 #include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
 
 namespace {
 CDataBaseHandler* instance = nullptr;
@@ -652,10 +651,6 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     image.unlock();
     forgetRows.dismiss();
     refreshRegistersData(id);
-    locker.unlock();
-    // Uplinks often come in bursts. Giving up the CPU after each one lets a web or Modbus thread
-    // woken on this core answer now instead of after the whole burst.
-    QThread::yieldCurrentThread();
 }
 
 void CDataBaseHandler::releaseThreadConnection()
