@@ -68,36 +68,17 @@ private:
 void appendRegisterObject(QByteArray& out, const DB::SDbDevRegDataInfo& row, const QString& time)
 {
     out += '{';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_ADDITION);
-    JsonText::appendInteger(out, row.startValue);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_DATA_NAME);
-    JsonText::appendString(out, row.name);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_DATA_TYPE);
-    JsonText::appendString(out, row.dataType);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_MULTIPLICATION);
-    JsonText::appendNumber(out, row.gratingPeriod);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_REG_BIT_SIZE);
-    JsonText::appendInteger(out, row.bitSize);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_REG_MAP_BIAS);
-    JsonText::appendInteger(out, row.regAddr);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_SOURCE);
-    JsonText::appendInteger(out, row.source);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_TIME);
-    JsonText::appendString(out, time);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_UNITS);
-    JsonText::appendString(out, row.unit);
-    out += ',';
-    JsonText::appendKey(out, HTTP::API_JSON_KEY_VALUE);
-    JsonText::appendString(out, row.value);
-    out += '}';
+    JsonText::appendIntegerMember(out, HTTP::API_JSON_KEY_ADDITION, row.startValue);
+    JsonText::appendStringMember(out, HTTP::API_JSON_KEY_DATA_NAME, row.name);
+    JsonText::appendStringMember(out, HTTP::API_JSON_KEY_DATA_TYPE, row.dataType);
+    JsonText::appendNumberMember(out, HTTP::API_JSON_KEY_MULTIPLICATION, row.gratingPeriod);
+    JsonText::appendIntegerMember(out, HTTP::API_JSON_KEY_REG_BIT_SIZE, row.bitSize);
+    JsonText::appendIntegerMember(out, HTTP::API_JSON_KEY_REG_MAP_BIAS, row.regAddr);
+    JsonText::appendIntegerMember(out, HTTP::API_JSON_KEY_SOURCE, row.source);
+    JsonText::appendStringMember(out, HTTP::API_JSON_KEY_TIME, time);
+    JsonText::appendStringMember(out, HTTP::API_JSON_KEY_UNITS, row.unit);
+    JsonText::appendStringMember(out, HTTP::API_JSON_KEY_VALUE, row.value);
+    JsonText::endObject(out);
 }
 } // namespace
 

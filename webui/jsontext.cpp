@@ -122,4 +122,33 @@ void appendInteger(QByteArray& out, qint64 value)
     out += QByteArray::number(value);
 }
 
+void appendStringMember(QByteArray& out, const QString& key, const QString& value)
+{
+    appendKey(out, key);
+    appendString(out, value);
+    out += ',';
+}
+
+void appendIntegerMember(QByteArray& out, const QString& key, qint64 value)
+{
+    appendKey(out, key);
+    appendInteger(out, value);
+    out += ',';
+}
+
+void appendNumberMember(QByteArray& out, const QString& key, double value)
+{
+    appendKey(out, key);
+    appendNumber(out, value);
+    out += ',';
+}
+
+void endObject(QByteArray& out)
+{
+    if (out.endsWith(','))
+        out[out.size() - 1] = '}';
+    else
+        out += '}';
+}
+
 } // namespace JsonText

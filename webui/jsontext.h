@@ -15,4 +15,11 @@ void appendKey(QByteArray& out, const QString& key);
 // and the infinities, which JSON cannot hold, as null.
 void appendNumber(QByteArray& out, double value);
 void appendInteger(QByteArray& out, qint64 value);
+
+// Object members: "key":value and a comma; endObject turns the last comma into the closing
+// brace (an object without members starts with the brace it ends with).
+void appendStringMember(QByteArray& out, const QString& key, const QString& value);
+void appendIntegerMember(QByteArray& out, const QString& key, qint64 value);
+void appendNumberMember(QByteArray& out, const QString& key, double value);
+void endObject(QByteArray& out);
 } // namespace JsonText
