@@ -454,13 +454,12 @@ void CServerHandler::queueTask(
     QMutexLocker locker(&taskMutex);
     if (QThread::currentThread() == thread())
         waitMs = 0;
-    if (!waitForTaskInFlight(waitMs)) {
-        taskQueue.append({kind, text});
-        return;
-    }
-    if (beforeQueuing)
+    const bool inFlightCompleted = waitForTaskInFlight(waitMs);
+    if (inFlightCompleted && beforeQueuing)
         beforeQueuing();
     taskQueue.append({kind, text});
+    if (!inFlightCompleted)
+        return;
     locker.unlock();
     emit newTask();
 }

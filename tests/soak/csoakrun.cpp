@@ -1,5 +1,6 @@
 #include "csoakrun.h"
 
+#include "eventwait.h"
 #include "freeport.h"
 #include "soaklayout.h"
 
@@ -11,7 +12,6 @@
 #include <QSqlQuery>
 
 #include <cstdio>
-#include <functional>
 
 namespace {
 const double UPLINKS_PER_SECOND = 200;
@@ -44,18 +44,6 @@ void runEvents(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        runEvents(100);
-    }
-    return true;
 }
 
 QJsonObject registerEntry(const QString& name, int offset)
@@ -165,8 +153,8 @@ bool CSoakRun::setUp()
         return false;
     admin = std::make_unique<CReader>(CReader::WEB, webPort);
     // The web server may not listen yet right after start.
-    if (!waitFor([this] { return admin->logIn(); }, WAIT_MS)
-        || !waitFor(
+    if (!waitUntil([this] { return admin->logIn(); }, WAIT_MS)
+        || !waitUntil(
             [this] { return admin->call("server/reqServerState").value("status") == "ONLINE"; },
             WAIT_MS))
         return false;
@@ -273,7 +261,7 @@ bool CSoakRun::drain()
 // The masters keep reading after the drain: every device's reads reach its last uplink.
 bool CSoakRun::modbusReadsLastSent()
 {
-    return waitFor([this] { return modbusReads.last == sent; }, WAIT_MS);
+    return waitUntil([this] { return modbusReads.last == sent; }, WAIT_MS);
 }
 
 void CSoakRun::checkReads(const QString& kind, SReads& reads)

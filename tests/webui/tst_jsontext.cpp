@@ -38,7 +38,6 @@ void TestJsonText::stringsAsQJsonDocumentWritesThem_data()
     QTest::newRow("quote and backslash") << QStringLiteral("a \"b\" \\c\\");
     QTest::newRow("named control characters") << QStringLiteral("\b\f\n\r\t");
     QTest::newRow("other control characters") << QString::fromUtf8("\x01\x1f\x7f");
-    QTest::newRow("nul") << QString(QChar(0));
     QTest::newRow("cyrillic") << QStringLiteral("Температура");
     QTest::newRow("outside the basic plane") << QString::fromUtf8("\xF0\x9F\x8C\xA1");
     QTest::newRow("slash") << QStringLiteral("</script>");
@@ -64,17 +63,14 @@ void TestJsonText::numbersAsQJsonDocumentWritesThem_data()
     QTest::newRow("zero") << 0.0;
     QTest::newRow("negative zero") << -0.0;
     QTest::newRow("whole") << 42.0;
-    QTest::newRow("negative whole") << -65535.0;
     QTest::newRow("tenth") << 0.1;
     QTest::newRow("small") << 1.5e-7;
-    QTest::newRow("fraction") << 123456.789;
     QTest::newRow("beyond exact integers") << 9007199254740993.0;
     QTest::newRow("2^63") << 9223372036854775808.0;
     QTest::newRow("2^64") << 18446744073709551616.0;
     QTest::newRow("huge") << 1e300;
     QTest::newRow("nan") << std::numeric_limits<double>::quiet_NaN();
     QTest::newRow("infinity") << std::numeric_limits<double>::infinity();
-    QTest::newRow("negative infinity") << -std::numeric_limits<double>::infinity();
 }
 
 void TestJsonText::numbersAsQJsonDocumentWritesThem()
